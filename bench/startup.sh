@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Start-up time of OperatorVelm against a bare QMainWindow with four buttons,
+# offscreen, from the application object to the main window exposed.
+# Usage: bench/startup.sh [rounds]   (default 30, alternating the two)
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
+
+rounds="${1:-30}"
+velm_install_packages
+velm_build >/dev/null
+program="$VELM_BUILD_DIR/bench/velm_startup_bench"
+export QT_QPA_PLATFORM=offscreen
+
+velm_times=()
+bare_times=()
+cd "$VELM_BUILD_DIR/bin"
+for ((i = 0; i < rounds; ++i)); do
+    bare_times+=("$("$program" bare)")
+    velm_times+=("$("$program" velm)")
+done
+
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+bare=$(median "${bare_times[@]}")
+velm=$(median "${velm_times[@]}")
+echo "rounds: $rounds (each a fresh process)"
+echo "bare QMainWindow, 4 buttons: median ${bare} us"
+echo "OperatorVelm:                median ${velm} us"
+awk -v a="$velm" -v b="$bare" 'BEGIN { printf "ratio OperatorVelm/bare: %.3f (goal: at most 1.50)\n", a / b }'

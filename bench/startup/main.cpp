@@ -1,0 +1,57 @@
+// Prints the microseconds from the creation of the application object to the
+// main window being exposed, for OperatorVelm ("velm") or for a bare
+// QMainWindow with four push buttons ("bare"). One measurement per process,
+// so that every run pays the toolkit's first-use costs alike.
+#include "operatorvelm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<QMainWindow> bareWindow()
+{
+    auto window = std::make_unique<QMainWindow>();
+    auto *central = new QWidget(window.get());
+    auto *layout = new QVBoxLayout(central);
+    for (int i = 0; i < 4; ++i)
+        layout->addWidget(new QPushButton(QStringLiteral("Button %1").arg(i + 1), central));
+    window->setCentralWidget(central);
+    window->resize(269, 240);
+    return window;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 2 || (std::strcmp(argv[1], "velm") != 0 && std::strcmp(argv[1], "bare") != 0)) {
+        std::fprintf(stderr, "usage: %s velm|bare\n", argv[0]);
+        return 2;
+    }
+    const bool velm = std::strcmp(argv[1], "velm") == 0;
+
+    QElapsedTimer timer;
+    timer.start();
+    QApplication application(argc, argv);
+    std::unique_ptr<QMainWindow> window;
+    if (velm)
+        window = std::make_unique<OperatorVelm>();
+    else
+        window = bareWindow();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get(), 10000)) {
+        std::fprintf(stderr, "window not exposed\n");
+        return 1;
+    }
+    std::printf("%lld\n", static_cast<long long>(timer.nsecsElapsed() / 1000));
+    return 0;
+}
