@@ -15,8 +15,14 @@ velm_times=()
 bare_times=()
 cd "$VELM_BUILD_DIR/bin"
 for ((i = 0; i < rounds; ++i)); do
-    bare_times+=("$("$program" bare)")
-    velm_times+=("$("$program" velm)")
+    # Alternate which one goes first, so neither always finds warm caches.
+    if ((i % 2)); then
+        bare_times+=("$("$program" bare 2>/dev/null)")
+        velm_times+=("$("$program" velm 2>/dev/null)")
+    else
+        velm_times+=("$("$program" velm 2>/dev/null)")
+        bare_times+=("$("$program" bare 2>/dev/null)")
+    fi
 done
 
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
