@@ -1,12 +1,30 @@
 #!/usr/bin/env bash
-# Sets up this machine if needed, builds, and runs every test offscreen.
-# The exit status is the tests'.
+# Sets up this machine if needed, builds, and runs every test offscreen:
+# first the normal build, then the same tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (leaks included). The exit status is the tests'.
+# VELM_SANITIZERS=0 skips the sanitizer run (for a quick local check).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 velm_install_packages
-velm_build
-
 export QT_QPA_PLATFORM=offscreen
-cd "$VELM_BUILD_DIR"
-ctest --output-on-failure --timeout 600
+status=0
+
+velm_log "build and tests: $VELM_BUILD_DIR"
+velm_build
+(cd "$VELM_BUILD_DIR" && ctest --output-on-failure --timeout 600) || status=1
+
+if [ "${VELM_SANITIZERS:-1}" != 0 ]; then
+    sanitize_dir="$VELM_ROOT/build-sanitize"
+    velm_log "ASan/UBSan build and tests: $sanitize_dir"
+    VELM_BUILD_DIR="$sanitize_dir" velm_build \
+        -DCMAKE_BUILD_TYPE=Debug -DVELM_SANITIZE=address,undefined -DVELM_BUILD_BENCH=OFF
+    (
+        cd "$sanitize_dir"
+        export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
+        export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+        ctest --output-on-failure --timeout 900
+    ) || status=1
+fi
+
+exit $status
