@@ -23,11 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Walk the sentence piece by piece: each value and fixed piece must
     // stand exactly where expected, so nothing is trimmed, escaped or lost.
-    QStringList pieces = {entry.date, entry.sourcePhrase, entry.reading, QStringLiteral(". Расход составил "),
-                          entry.consumption, QStringLiteral(" кВт, по тарифу "), entry.tariff,
-                          QStringLiteral(" руб. Начислено "), entry.charged, QStringLiteral(" руб.")};
+    QStringList pieces = {entry.date,        entry.sourcePhrase,
+                          entry.reading,     QStringLiteral(". Расход составил "),
+                          entry.consumption, QStringLiteral(" кВт, по тарифу "),
+                          entry.tariff,      QStringLiteral(" руб. Начислено "),
+                          entry.charged,     QStringLiteral(" руб.")};
     if (entry.overpayment)
-        pieces << entry.overpaymentKind << QStringLiteral(", ") << entry.overpaymentAmount << QStringLiteral(" руб.");
+        pieces << entry.overpaymentKind << QStringLiteral(", ") << entry.overpaymentAmount
+               << QStringLiteral(" руб.");
     qsizetype at = 0;
     for (const QString &piece : std::as_const(pieces)) {
         FUZZ_ASSERT(QStringView(sentence).mid(at, piece.size()) == piece);

@@ -10,8 +10,8 @@
 // empty), each decoded as UTF-8, so the seeds stay readable text files.
 inline QStringList fuzzFields(const uint8_t *data, size_t size, int count)
 {
-    QStringList fields = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size))
-                             .split(QChar(0x01));
+    QStringList fields =
+        QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size)).split(QChar(0x01));
     while (fields.size() < count)
         fields.append(QString());
     if (fields.size() > count)
@@ -19,9 +19,9 @@ inline QStringList fuzzFields(const uint8_t *data, size_t size, int count)
     return fields;
 }
 
-#define FUZZ_ASSERT(condition)                                                                   \
-    do {                                                                                         \
-        if (!(condition)) {                                                                      \
-            qFatal("fuzz property failed: %s (%s:%d)", #condition, __FILE__, __LINE__);          \
-        }                                                                                        \
+#define FUZZ_ASSERT(condition)                                                                               \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            qFatal("fuzz property failed: %s (%s:%d)", #condition, __FILE__, __LINE__);                      \
+        }                                                                                                    \
     } while (false)

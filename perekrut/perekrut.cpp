@@ -22,9 +22,9 @@ Perekrut::~Perekrut()
 
 void Perekrut::on_btnOk_clicked()
 {
-    const RolloverResult result = computeRollover(
-        ui->lineEditPreviousDate->text(), ui->lineEditPreviousData->text(),
-        ui->lineEditCurrentDate->text(), ui->lineEditCurrentData->text());
+    const RolloverResult result =
+        computeRollover(ui->lineEditPreviousDate->text(), ui->lineEditPreviousData->text(),
+                        ui->lineEditCurrentDate->text(), ui->lineEditCurrentData->text());
 
     switch (result.status) {
     case RolloverStatus::InvalidDate:
@@ -34,8 +34,7 @@ void Perekrut::on_btnOk_clicked()
         return;
     case RolloverStatus::SameDay:
         qDebug() << "error";
-        QMessageBox::warning(this, u"Ошибка"_s,
-                             u"Даты совпадают: среднесуточный расход посчитать нельзя."_s);
+        QMessageBox::warning(this, u"Ошибка"_s, u"Даты совпадают: среднесуточный расход посчитать нельзя."_s);
         return;
     case RolloverStatus::Computed:
         break;

@@ -45,8 +45,10 @@ RolloverResult computeRollover(const QString &previousDate, const QString &previ
 
 QString rolloverText(const RolloverFigures &figures)
 {
-    return u"Разница в днях: "_s + QString::number(figures.days) + u" дней. \n"_s
-         + u"Разница в показаниях: "_s + QString::number(figures.readingDifference) + u" кВт. \n"_s
-         + u"кВт: "_s + QString::number(figures.dailyAverage) + u" кВт. \n"_s
-         + u"Добавляй "_s + QString::number(figures.addition) + u" кВт. \n"_s;
+    return u"Разница в днях: %1 дней. \n"
+           u"Разница в показаниях: %2 кВт. \n"
+           u"кВт: %3 кВт. \n"
+           u"Добавляй %4 кВт. \n"_s.arg(
+               QString::number(figures.days), QString::number(figures.readingDifference),
+               QString::number(figures.dailyAverage), QString::number(figures.addition));
 }

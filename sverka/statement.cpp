@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QPair>
+#include <QStringList>
 
 using namespace Qt::StringLiterals;
 
@@ -33,11 +34,14 @@ QMap<int, QString> readingSourcePhrases()
 
 QString composeStatement(const PeriodEntry &entry)
 {
-    QString sentence = entry.date + entry.sourcePhrase + entry.reading
-                     + u". Расход составил "_s + entry.consumption
-                     + u" кВт, по тарифу "_s + entry.tariff
-                     + u" руб. Начислено "_s + entry.charged + u" руб."_s;
+    QStringList pieces = {
+        entry.date,        entry.sourcePhrase,
+        entry.reading,     u". Расход составил "_s,
+        entry.consumption, u" кВт, по тарифу "_s,
+        entry.tariff,      u" руб. Начислено "_s,
+        entry.charged,     u" руб."_s,
+    };
     if (entry.overpayment)
-        sentence += entry.overpaymentKind + u", "_s + entry.overpaymentAmount + u" руб."_s;
-    return sentence;
+        pieces << entry.overpaymentKind << u", "_s << entry.overpaymentAmount << u" руб."_s;
+    return pieces.join(QString());
 }

@@ -57,20 +57,17 @@ void TestPerekrutWindow::click_data()
 
     const QString result =
         u"Разница в днях: 30 дней. \nРазница в показаниях: 300 кВт. \nкВт: 10 кВт. \nДобавляй 13 кВт. \n"_s;
-    QTest::newRow("result")
-        << QStringList{u"01/01/2024"_s, u"1000"_s, u"31/01/2024"_s, u"1300"_s}
-        << int(QMessageBox::Information) << u"Результат"_s << result
-        << QStringList{u"30"_s, u"300"_s, u"10"_s, QDebug::toString(result)};
-    QTest::newRow("bad date")
-        << QStringList{u"01.01.2024"_s, u"1000"_s, u"31/01/2024"_s, u"1300"_s}
-        << int(QMessageBox::Warning) << u"Ошибка"_s
-        << u"Проверь даты, исправь в них ошибки, удали пробелы и т.д."_s
-        << QStringList{u"error"_s};
-    QTest::newRow("same day")
-        << QStringList{u"05/05/2024"_s, u"1000"_s, u"05/05/2024"_s, u"1300"_s}
-        << int(QMessageBox::Warning) << u"Ошибка"_s
-        << u"Даты совпадают: среднесуточный расход посчитать нельзя."_s
-        << QStringList{u"error"_s};
+    QTest::newRow("result") << QStringList {u"01/01/2024"_s, u"1000"_s, u"31/01/2024"_s, u"1300"_s}
+                            << int(QMessageBox::Information) << u"Результат"_s << result
+                            << QStringList {u"30"_s, u"300"_s, u"10"_s, QDebug::toString(result)};
+    QTest::newRow("bad date") << QStringList {u"01.01.2024"_s, u"1000"_s, u"31/01/2024"_s, u"1300"_s}
+                              << int(QMessageBox::Warning) << u"Ошибка"_s
+                              << u"Проверь даты, исправь в них ошибки, удали пробелы и т.д."_s
+                              << QStringList {u"error"_s};
+    QTest::newRow("same day") << QStringList {u"05/05/2024"_s, u"1000"_s, u"05/05/2024"_s, u"1300"_s}
+                              << int(QMessageBox::Warning) << u"Ошибка"_s
+                              << u"Даты совпадают: среднесуточный расход посчитать нельзя."_s
+                              << QStringList {u"error"_s};
 }
 
 void TestPerekrutWindow::click()
@@ -79,8 +76,8 @@ void TestPerekrutWindow::click()
 
     Perekrut window;
     window.show();
-    const char *names[] = {"lineEditPreviousDate", "lineEditPreviousData",
-                           "lineEditCurrentDate", "lineEditCurrentData"};
+    const char *names[] = {"lineEditPreviousDate", "lineEditPreviousData", "lineEditCurrentDate",
+                           "lineEditCurrentData"};
     for (int i = 0; i < 4; ++i)
         edit(window, names[i])->setText(fields.at(i));
 

@@ -28,39 +28,42 @@ void TestRollover::figures_data()
     QTest::addColumn<qint64>("average");
     QTest::addColumn<qint64>("addition");
 
-    QTest::newRow("worked example") << u"01/01/2024"_s << u"1000"_s << u"31/01/2024"_s << u"1300"_s
-                                    << 30LL << 300LL << 10LL << 13LL;
-    QTest::newRow("one day apart") << u"28/02/2024"_s << u"100"_s << u"29/02/2024"_s << u"157"_s
-                                   << 1LL << 57LL << 57LL << 60LL;
-    QTest::newRow("lower current reading") << u"01/01/2024"_s << u"1300"_s << u"31/01/2024"_s << u"1000"_s
-                                           << 30LL << -300LL << -10LL << -7LL;
-    QTest::newRow("current date earlier") << u"31/01/2024"_s << u"1000"_s << u"01/01/2024"_s << u"1300"_s
-                                          << -30LL << 300LL << -10LL << -7LL;
-    QTest::newRow("truncates positive toward zero") << u"01/01/2024"_s << u"0"_s << u"31/01/2024"_s << u"299"_s
-                                                    << 30LL << 299LL << 9LL << 12LL;
-    QTest::newRow("truncates negative toward zero") << u"01/03/2024"_s << u"7"_s << u"03/03/2024"_s << u"0"_s
-                                                    << 2LL << -7LL << -3LL << 0LL;
-    QTest::newRow("negative readings") << u"01/01/2024"_s << u"-50"_s << u"11/01/2024"_s << u"-150"_s
-                                       << 10LL << -100LL << -10LL << -7LL;
-    QTest::newRow("letters in a reading count as 0") << u"01/01/2024"_s << u"12a"_s << u"11/01/2024"_s << u"100"_s
-                                                     << 10LL << 100LL << 10LL << 13LL;
-    QTest::newRow("blank reading counts as 0") << u"01/01/2024"_s << u"500"_s << u"11/01/2024"_s << u" "_s
-                                               << 10LL << -500LL << -50LL << -47LL;
-    QTest::newRow("empty readings") << u"01/01/2024"_s << QString() << u"11/01/2024"_s << QString()
-                                    << 10LL << 0LL << 0LL << 3LL;
-    QTest::newRow("decimal point counts as 0") << u"01/01/2024"_s << u"10.5"_s << u"11/01/2024"_s << u"100"_s
-                                               << 10LL << 100LL << 10LL << 13LL;
-    QTest::newRow("beyond 32 bits counts as 0") << u"01/01/2024"_s << u"2147483648"_s << u"02/01/2024"_s << u"10"_s
-                                                << 1LL << 10LL << 10LL << 13LL;
-    QTest::newRow("leap year February") << u"01/02/2024"_s << u"0"_s << u"01/03/2024"_s << u"290"_s
-                                        << 29LL << 290LL << 10LL << 13LL;
+    QTest::newRow("worked example") << u"01/01/2024"_s << u"1000"_s << u"31/01/2024"_s << u"1300"_s << 30LL
+                                    << 300LL << 10LL << 13LL;
+    QTest::newRow("one day apart") << u"28/02/2024"_s << u"100"_s << u"29/02/2024"_s << u"157"_s << 1LL
+                                   << 57LL << 57LL << 60LL;
+    QTest::newRow("lower current reading")
+        << u"01/01/2024"_s << u"1300"_s << u"31/01/2024"_s << u"1000"_s << 30LL << -300LL << -10LL << -7LL;
+    QTest::newRow("current date earlier")
+        << u"31/01/2024"_s << u"1000"_s << u"01/01/2024"_s << u"1300"_s << -30LL << 300LL << -10LL << -7LL;
+    QTest::newRow("truncates positive toward zero")
+        << u"01/01/2024"_s << u"0"_s << u"31/01/2024"_s << u"299"_s << 30LL << 299LL << 9LL << 12LL;
+    QTest::newRow("truncates negative toward zero")
+        << u"01/03/2024"_s << u"7"_s << u"03/03/2024"_s << u"0"_s << 2LL << -7LL << -3LL << 0LL;
+    QTest::newRow("negative readings")
+        << u"01/01/2024"_s << u"-50"_s << u"11/01/2024"_s << u"-150"_s << 10LL << -100LL << -10LL << -7LL;
+    QTest::newRow("letters in a reading count as 0")
+        << u"01/01/2024"_s << u"12a"_s << u"11/01/2024"_s << u"100"_s << 10LL << 100LL << 10LL << 13LL;
+    QTest::newRow("blank reading counts as 0")
+        << u"01/01/2024"_s << u"500"_s << u"11/01/2024"_s << u" "_s << 10LL << -500LL << -50LL << -47LL;
+    QTest::newRow("empty readings") << u"01/01/2024"_s << QString() << u"11/01/2024"_s << QString() << 10LL
+                                    << 0LL << 0LL << 3LL;
+    QTest::newRow("decimal point counts as 0")
+        << u"01/01/2024"_s << u"10.5"_s << u"11/01/2024"_s << u"100"_s << 10LL << 100LL << 10LL << 13LL;
+    QTest::newRow("beyond 32 bits counts as 0")
+        << u"01/01/2024"_s << u"2147483648"_s << u"02/01/2024"_s << u"10"_s << 1LL << 10LL << 10LL << 13LL;
+    QTest::newRow("leap year February")
+        << u"01/02/2024"_s << u"0"_s << u"01/03/2024"_s << u"290"_s << 29LL << 290LL << 10LL << 13LL;
     // 64-bit arithmetic: these overflow a 32-bit difference or addition.
-    QTest::newRow("top of the range over one day") << u"01/01/2024"_s << u"0"_s << u"02/01/2024"_s << u"2147483647"_s
-                                                   << 1LL << 2147483647LL << 2147483647LL << 2147483650LL;
-    QTest::newRow("full 32-bit span") << u"01/01/2024"_s << u"-2147483648"_s << u"02/01/2024"_s << u"2147483647"_s
-                                      << 1LL << 4294967295LL << 4294967295LL << 4294967298LL;
-    QTest::newRow("full span downwards") << u"01/01/2024"_s << u"2147483647"_s << u"02/01/2024"_s << u"-2147483648"_s
-                                         << 1LL << -4294967295LL << -4294967295LL << -4294967292LL;
+    QTest::newRow("top of the range over one day")
+        << u"01/01/2024"_s << u"0"_s << u"02/01/2024"_s << u"2147483647"_s << 1LL << 2147483647LL
+        << 2147483647LL << 2147483650LL;
+    QTest::newRow("full 32-bit span")
+        << u"01/01/2024"_s << u"-2147483648"_s << u"02/01/2024"_s << u"2147483647"_s << 1LL << 4294967295LL
+        << 4294967295LL << 4294967298LL;
+    QTest::newRow("full span downwards")
+        << u"01/01/2024"_s << u"2147483647"_s << u"02/01/2024"_s << u"-2147483648"_s << 1LL << -4294967295LL
+        << -4294967295LL << -4294967292LL;
 }
 
 void TestRollover::figures()

@@ -16,13 +16,20 @@ namespace {
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 307: return "Temporary Redirect";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 307:
+        return "Temporary Redirect";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -76,8 +83,8 @@ quint16 LocalServer::port() const
 
 QUrl LocalServer::url(const QString &pathAndQuery) const
 {
-    return QUrl((m_tls ? u"https://127.0.0.1:"_s : u"http://127.0.0.1:"_s)
-                + QString::number(port()) + pathAndQuery);
+    return QUrl((m_tls ? u"https://127.0.0.1:"_s : u"http://127.0.0.1:"_s) + QString::number(port())
+                + pathAndQuery);
 }
 
 void LocalServer::setResponse(const QString &path, const Response &response)
@@ -122,7 +129,8 @@ void LocalServer::readRequest(QTcpSocket *socket)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
         if (colon > 0)
-            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+            request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                   lines[i].mid(colon + 1).trimmed());
     }
     m_requests.append(request);
     answer(socket, request);
@@ -130,9 +138,8 @@ void LocalServer::readRequest(QTcpSocket *socket)
 
 void LocalServer::answer(QTcpSocket *socket, const Request &request)
 {
-    const QString path = QString::fromUtf8(request.target.left(request.target.indexOf('?') < 0
-                                                                    ? request.target.size()
-                                                                    : request.target.indexOf('?')));
+    const QString path = QString::fromUtf8(request.target.left(
+        request.target.indexOf('?') < 0 ? request.target.size() : request.target.indexOf('?')));
     Response response;
     if (m_responses.contains(path)) {
         response = m_responses.value(path);
@@ -141,10 +148,11 @@ void LocalServer::answer(QTcpSocket *socket, const Request &request)
         response.body = "no such file";
     }
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-                      + reasonPhrase(response.status) + "\r\nConnection: close\r\n";
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
+                    + "\r\nConnection: close\r\n";
     if (response.announcedLength != -2) {
-        const qint64 length = response.announcedLength == -1 ? response.body.size() : response.announcedLength;
+        const qint64 length =
+            response.announcedLength == -1 ? response.body.size() : response.announcedLength;
         head += "Content-Length: " + QByteArray::number(length) + "\r\n";
     }
     for (const auto &[name, value] : std::as_const(response.headers))

@@ -42,7 +42,7 @@ public:
     struct Request
     {
         QByteArray method;
-        QByteArray target; // path and query as sent
+        QByteArray target;                     // path and query as sent
         QHash<QByteArray, QByteArray> headers; // names in lower case
     };
 

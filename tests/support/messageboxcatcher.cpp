@@ -1,9 +1,9 @@
 #include "messageboxcatcher.h"
 
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QApplication>
 #include <QDateTime>
+#include <QPushButton>
 
 MessageBoxCatcher::MessageBoxCatcher(QObject *parent)
     : QObject(parent)

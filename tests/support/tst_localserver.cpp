@@ -27,10 +27,14 @@ void TestLocalServer::fetch_data()
     QTest::addColumn<int>("error");
     QTest::addColumn<QByteArray>("body");
 
-    QTest::newRow("plain") << false << true << u"/file?x=1"_s << int(QNetworkReply::NoError) << QByteArray("payload");
-    QTest::newRow("plain 404") << false << true << u"/missing"_s << int(QNetworkReply::ContentNotFoundError) << QByteArray();
-    QTest::newRow("tls trusted") << true << true << u"/file"_s << int(QNetworkReply::NoError) << QByteArray("payload");
-    QTest::newRow("tls untrusted") << true << false << u"/file"_s << int(QNetworkReply::SslHandshakeFailedError) << QByteArray();
+    QTest::newRow("plain") << false << true << u"/file?x=1"_s << int(QNetworkReply::NoError)
+                           << QByteArray("payload");
+    QTest::newRow("plain 404") << false << true << u"/missing"_s << int(QNetworkReply::ContentNotFoundError)
+                               << QByteArray();
+    QTest::newRow("tls trusted") << true << true << u"/file"_s << int(QNetworkReply::NoError)
+                                 << QByteArray("payload");
+    QTest::newRow("tls untrusted") << true << false << u"/file"_s
+                                   << int(QNetworkReply::SslHandshakeFailedError) << QByteArray();
 }
 
 void TestLocalServer::fetch()

@@ -28,7 +28,8 @@ void TestStatement::phrases()
     QCOMPARE(phrases.value(3), phrases.value(9));
     QCOMPARE(phrases.value(14), phrases.value(15));
     QCOMPARE(phrases.value(0), u" при контрольном обходе, были переданы показания "_s);
-    QCOMPARE(phrases.value(13), u" не было передано показаний. Сумма начислилась по расчетным начислениям "_s);
+    QCOMPARE(phrases.value(13),
+             u" не было передано показаний. Сумма начислилась по расчетным начислениям "_s);
     QCOMPARE(QSet<QString>(phrases.cbegin(), phrases.cend()).size(), 14);
 }
 
@@ -46,27 +47,26 @@ void TestStatement::compose_data()
                                     u"Расход составил 150 кВт, по тарифу 6,43 руб. Начислено 964,50 руб."_s;
 
     QTest::newRow("first worked example") << example << false << QString() << QString() << exampleSentence;
-    QTest::newRow("second worked example")
-        << example << true << u"Образовалась переплата"_s << u"200"_s
-        << exampleSentence + u"Образовалась переплата, 200 руб."_s;
+    QTest::newRow("second worked example") << example << true << u"Образовалась переплата"_s << u"200"_s
+                                           << exampleSentence + u"Образовалась переплата, 200 руб."_s;
     QTest::newRow("unticked ignores the overpayment row")
         << example << false << u"Образовалась переплата"_s << u"200"_s << exampleSentence;
-    QTest::newRow("empty overpayment amount")
-        << example << true << u"С учетом переплаты"_s << QString()
-        << exampleSentence + u"С учетом переплаты,  руб."_s;
+    QTest::newRow("empty overpayment amount") << example << true << u"С учетом переплаты"_s << QString()
+                                              << exampleSentence + u"С учетом переплаты,  руб."_s;
     QTest::newRow("all fields empty")
-        << QStringList{QString(), visit, QString(), QString(), QString(), QString()} << false
-        << QString() << QString()
+        << QStringList {QString(), visit, QString(), QString(), QString(), QString()} << false << QString()
+        << QString()
         << u" при контрольном обходе, были переданы показания . Расход составил  кВт, по тарифу  руб. Начислено  руб."_s;
     QTest::newRow("values kept as typed")
-        << QStringList{u" 1 февраля "_s, u" по среднесуточным начислениям "_s, u"84 5"_s, u"12.5"_s,
-                       u"6,43р"_s, u"сто "_s}
+        << QStringList {u" 1 февраля "_s, u" по среднесуточным начислениям "_s,
+                        u"84 5"_s,        u"12.5"_s,
+                        u"6,43р"_s,       u"сто "_s}
         << false << QString() << QString()
         << u" 1 февраля  по среднесуточным начислениям 84 5. Расход составил 12.5 кВт, "
            u"по тарифу 6,43р руб. Начислено сто  руб."_s;
     QTest::newRow("markup stays text")
-        << QStringList{u"<b>01</b>"_s, visit, u"<5"_s, u"a &amp; b"_s, u"&lt;"_s, u"<br>"_s}
-        << true << u"С учетом переплаты"_s << u"<i>"_s
+        << QStringList {u"<b>01</b>"_s, visit, u"<5"_s, u"a &amp; b"_s, u"&lt;"_s, u"<br>"_s} << true
+        << u"С учетом переплаты"_s << u"<i>"_s
         << u"<b>01</b> при контрольном обходе, были переданы показания <5. Расход составил a &amp; b кВт, "
            u"по тарифу &lt; руб. Начислено <br> руб.С учетом переплаты, <i> руб."_s;
 }

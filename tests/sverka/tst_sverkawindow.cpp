@@ -71,10 +71,17 @@ void TestSverkaWindow::startingForm()
     QCOMPARE(window.windowTitle(), u"Сверка Расчётов"_s);
     QCOMPARE(window.size(), QSize(1110, 481));
 
-    const QStringList enabled = {u"lineEditDate"_s, u"comboBoxWhoIs"_s, u"lineEditKVT"_s,
-                                 u"lineEditRashod"_s, u"lineEditTariff"_s, u"lineEditNach"_s,
-                                 u"btnOk"_s, u"btnClear"_s, u"checkBoxPereplata"_s,
-                                 u"checkBoxDiapazon"_s, u"textBrowserAnswer"_s};
+    const QStringList enabled = {u"lineEditDate"_s,
+                                 u"comboBoxWhoIs"_s,
+                                 u"lineEditKVT"_s,
+                                 u"lineEditRashod"_s,
+                                 u"lineEditTariff"_s,
+                                 u"lineEditNach"_s,
+                                 u"btnOk"_s,
+                                 u"btnClear"_s,
+                                 u"checkBoxPereplata"_s,
+                                 u"checkBoxDiapazon"_s,
+                                 u"textBrowserAnswer"_s};
     const QStringList disabled = {u"comboBoxPereplata"_s, u"lineEditNachWithPereplata"_s,
                                   u"comboBoxDiapazon"_s, u"lineEditKVTWithDiapazon"_s,
                                   u"lineEditNachWithDiapazon"_s};
@@ -102,10 +109,18 @@ void TestSverkaWindow::startingForm()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     child<QLineEdit>(window, u"lineEditDate"_s)->setFocus();
     child<QCheckBox>(window, u"checkBoxDiapazon"_s)->setChecked(true);
-    const QStringList tabOrder = {u"comboBoxWhoIs"_s, u"lineEditKVT"_s, u"lineEditRashod"_s,
-                                  u"lineEditTariff"_s, u"lineEditNach"_s, u"btnOk"_s, u"btnClear"_s,
-                                  u"checkBoxPereplata"_s, u"checkBoxDiapazon"_s, u"comboBoxDiapazon"_s,
-                                  u"lineEditKVTWithDiapazon"_s, u"lineEditNachWithDiapazon"_s};
+    const QStringList tabOrder = {u"comboBoxWhoIs"_s,
+                                  u"lineEditKVT"_s,
+                                  u"lineEditRashod"_s,
+                                  u"lineEditTariff"_s,
+                                  u"lineEditNach"_s,
+                                  u"btnOk"_s,
+                                  u"btnClear"_s,
+                                  u"checkBoxPereplata"_s,
+                                  u"checkBoxDiapazon"_s,
+                                  u"comboBoxDiapazon"_s,
+                                  u"lineEditKVTWithDiapazon"_s,
+                                  u"lineEditNachWithDiapazon"_s};
     for (const QString &name : tabOrder) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), name);
@@ -141,12 +156,12 @@ void TestSverkaWindow::tooltipsAndItems()
         return texts;
     };
     QCOMPARE(items(u"comboBoxWhoIs"_s),
-             (QStringList{u"КО"_s, u"КОису"_s, u"КОп"_s, u"ЗПгис"_s, u"КОС/КСП РЭС/КП РЭС/ОЭСХ РЭС"_s,
-                          u"КОУ"_s, u"ИНСТ"_s, u"ДЕИНСТ"_s, u"КОРД"_s, u"ЗП/ЗПК/ЗПИ/ЗПИбр/ЗПТ"_s,
-                          u"СС"_s, u"КА"_s, u"СТ"_s, u"РН"_s, u"НОРМ"_s, u"Нач.н"_s}));
+             (QStringList {u"КО"_s, u"КОису"_s, u"КОп"_s, u"ЗПгис"_s, u"КОС/КСП РЭС/КП РЭС/ОЭСХ РЭС"_s,
+                           u"КОУ"_s, u"ИНСТ"_s, u"ДЕИНСТ"_s, u"КОРД"_s, u"ЗП/ЗПК/ЗПИ/ЗПИбр/ЗПТ"_s, u"СС"_s,
+                           u"КА"_s, u"СТ"_s, u"РН"_s, u"НОРМ"_s, u"Нач.н"_s}));
     QCOMPARE(items(u"comboBoxPereplata"_s),
-             (QStringList{u"С учетом переплаты"_s, u"Образовалась переплата"_s}));
-    QCOMPARE(items(u"comboBoxDiapazon"_s), (QStringList{u"1"_s, u"2"_s, u"3"_s}));
+             (QStringList {u"С учетом переплаты"_s, u"Образовалась переплата"_s}));
+    QCOMPARE(items(u"comboBoxDiapazon"_s), (QStringList {u"1"_s, u"2"_s, u"3"_s}));
     for (QComboBox *combo : window.findChildren<QComboBox *>())
         QVERIFY(!combo->isEditable());
 }
@@ -205,11 +220,11 @@ void TestSverkaWindow::unknownCheckStateOnlyLogs_data()
 
     QTest::newRow("Переплата") << QByteArray("on_checkBoxPereplata_stateChanged")
                                << u"Unknown state checkbox Pereplata"_s
-                               << QStringList{u"comboBoxPereplata"_s, u"lineEditNachWithPereplata"_s};
+                               << QStringList {u"comboBoxPereplata"_s, u"lineEditNachWithPereplata"_s};
     QTest::newRow("Диапазоны") << QByteArray("on_checkBoxDiapazon_stateChanged")
                                << u"Unknown state checkbox Diapazone"_s
-                               << QStringList{u"comboBoxDiapazon"_s, u"lineEditKVTWithDiapazon"_s,
-                                              u"lineEditNachWithDiapazon"_s};
+                               << QStringList {u"comboBoxDiapazon"_s, u"lineEditKVTWithDiapazon"_s,
+                                               u"lineEditNachWithDiapazon"_s};
 }
 
 void TestSverkaWindow::unknownCheckStateOnlyLogs()
@@ -235,8 +250,8 @@ void TestSverkaWindow::addAppendsParagraphs_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("worked example") << 0 << false << false << 1 << firstExample;
-    QTest::newRow("with overpayment") << 0 << true << false << 1
-                                      << firstExample + u"Образовалась переплата, 200 руб."_s;
+    QTest::newRow("with overpayment")
+        << 0 << true << false << 1 << firstExample + u"Образовалась переплата, 200 руб."_s;
     QTest::newRow("range row ignored") << 0 << false << true << 1 << firstExample;
     QTest::newRow("two presses") << 0 << false << false << 2 << firstExample;
     const QString normSentence = u"01.02.2025 было начислено по нормативу 845. Расход составил 150 кВт, "
