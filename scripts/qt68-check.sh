@@ -70,6 +70,14 @@ host_debian_mirror() {
     ' "${files[@]}"
 }
 
+revision=""
+if [ -n "${VELM_QT68_REV:-}" ]; then
+    if ! revision="$(git -C "$VELM_ROOT" rev-parse --verify --quiet "$VELM_QT68_REV^{commit}")"; then
+        velm_log "VELM_QT68_REV: no such revision '$VELM_QT68_REV'"
+        exit 2
+    fi
+fi
+
 mirror="${VELM_TRIXIE_MIRROR:-}"
 if [ -z "$mirror" ]; then
     mirror="$(host_debian_mirror || true)"
@@ -192,11 +200,11 @@ case "$qt_version" in
 esac
 
 # The working tree as it is now, read-only; or one committed revision.
-if [ -n "${VELM_QT68_REV:-}" ]; then
-    velm_log "checking revision $VELM_QT68_REV ($(git -C "$VELM_ROOT" rev-parse --short "$VELM_QT68_REV"))"
+if [ -n "$revision" ]; then
+    velm_log "checking revision $VELM_QT68_REV (${revision:0:12})"
     rm -rf --one-file-system "${chroot_dir:?}$source_in_chroot"
     mkdir -p "$chroot_dir$source_in_chroot"
-    git -C "$VELM_ROOT" archive "$VELM_QT68_REV" | tar -x -C "$chroot_dir$source_in_chroot"
+    git -C "$VELM_ROOT" archive "$revision" | tar -x -C "$chroot_dir$source_in_chroot"
 else
     velm_log "checking the working tree $VELM_ROOT"
     mkdir -p "$chroot_dir$source_in_chroot"
