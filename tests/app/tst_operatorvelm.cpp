@@ -102,7 +102,7 @@ void TestOperatorVelm::toolWindowIsReusedAndKeepsContents()
     window.show();
     QWidget *tool = topLevelNamed(windowName);
     QVERIFY(tool);
-    const int topLevelCount = QApplication::topLevelWidgets().size();
+    const qsizetype topLevelCount = QApplication::topLevelWidgets().size();
 
     QTest::mouseClick(button(window, buttonName), Qt::LeftButton);
     QVERIFY(tool->isVisible());
