@@ -1,12 +1,34 @@
 #include "operatorvelm.h"
 #include "ui_operatorvelm.h"
 
+#include "manifest.h"
 #include "perekrut.h"
 #include "sverka.h"
 
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
 OperatorVelm::OperatorVelm(QWidget *parent)
+    : OperatorVelm(manifestUrl(QStringLiteral(VELM_UPDATE_HOST)),
+                   defaultUpdaterProgram(QCoreApplication::applicationDirPath()), parent)
+{
+}
+
+OperatorVelm::OperatorVelm(const QUrl &manifestAddress, const QString &updaterProgram, QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::OperatorVelm)
+    , manifestAddress(manifestAddress)
+    , updaterProgram(updaterProgram)
 {
     ui->setupUi(this);
 
@@ -14,6 +36,8 @@ OperatorVelm::OperatorVelm(QWidget *parent)
     // they live as long as this window and keep what was typed into them.
     perekrutWindow = new Perekrut(nullptr);
     sverkaWindow = new Sverka(nullptr);
+
+    checkForUpdates([this](bool available) { showUpdateOutcome(available); });
 }
 
 OperatorVelm::~OperatorVelm()
@@ -21,6 +45,49 @@ OperatorVelm::~OperatorVelm()
     delete ui;
     delete perekrutWindow;
     delete sverkaWindow;
+}
+
+bool OperatorVelm::checkForUpdates(std::function<void(bool)> callback)
+{
+    // A child of the window, so that a check still running when the window
+    // goes takes its reply and any queued outcome along.
+    auto *manager = new QNetworkAccessManager(this);
+    QNetworkReply *reply = manager->get(QNetworkRequest(manifestAddress));
+    connect(reply, &QNetworkReply::finished, reply, [this, reply, manager, callback = std::move(callback)] {
+        UpdateOffer offer;
+        if (reply->error() == QNetworkReply::NoError) {
+            const QByteArray remoteText = reply->readAll();
+            // Relative on purpose: the release that runs is the one in the
+            // working directory.
+            QFile localFile(u"version.json"_s);
+            if (localFile.open(QIODevice::ReadOnly)) {
+                const QByteArray localText = localFile.readAll();
+                localFile.close();
+                offer = compareManifests(remoteText, localText);
+            }
+        }
+        if (offer.available)
+            downloadUrl = offer.downloadUrl;
+
+        reply->deleteLater();
+        manager->deleteLater();
+        // Reported from a later pass of the event loop, never from inside
+        // the reply's signal.
+        QMetaObject::invokeMethod(
+            this, [callback, available = offer.available] { callback(available); }, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+int OperatorVelm::getVersion(const QByteArray &jsonData)
+{
+    return readManifest(jsonData).releaseNumber;
+}
+
+void OperatorVelm::showUpdateOutcome(bool available)
+{
+    ui->btnUpdater->setText(available ? u"Доступно обновление"_s : u"Версия актуальна"_s);
+    ui->btnUpdater->setEnabled(available);
 }
 
 namespace {
@@ -41,4 +108,17 @@ void OperatorVelm::on_btnBlockPerekrut_clicked()
 void OperatorVelm::on_btnSverka_clicked()
 {
     showOnTop(sverkaWindow);
+}
+
+void OperatorVelm::on_btnUpdater_clicked()
+{
+    const QString address = downloadUrl;
+    qDebug().noquote() << u"URL Download: "_s + address;
+    // An empty working directory: the updater saves below the one we run in.
+    if (!QProcess::startDetached(updaterProgram, updaterArguments(address), QString())) {
+        // Quitting now would leave the operator with neither program.
+        QMessageBox::warning(this, u"Ошибка"_s, u"Не удалось запустить программу обновления."_s);
+        return;
+    }
+    QCoreApplication::quit();
 }

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+// What one version manifest ("version.json" here, "Version.json" on the
+// update server) says.
+struct Manifest
+{
+    // 1 when the text is not a JSON object even after repair; 0 when
+    // "Version" is missing or not a 32-bit integral number.
+    int releaseNumber = 0;
+    // "URL" of the same document that gave the release number; empty when
+    // it is missing or not a string.
+    QString downloadUrl;
+};
+
+// The outcome of one update check.
+struct UpdateOffer
+{
+    bool available = false;
+    QString downloadUrl; // set only when available
+};
+
+// The address of the server's manifest on the given host (a port may follow
+// the host after a colon).
+QUrl manifestUrl(const QString &host);
+
+// Mends the spellings that hand-edited manifests carry: line breaks, tabs,
+// escaped quotes and bare keys such as Version: 4.
+QString repairedManifestText(const QString &text);
+
+// Reads a manifest as strict JSON, and only when that fails as repaired
+// text. Logs the parse error of the repaired text and a top level that is
+// not an object.
+Manifest readManifest(const QByteArray &jsonData);
+
+// Compares the server's manifest with the local one (read in that order).
+// A newer release whose manifest names no address is not offered, since the
+// updater could do nothing with it.
+UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText);
+
+// The updater that ships beside OperatorVelm in applicationDir.
+QString defaultUpdaterProgram(const QString &applicationDir);
+
+// The updater's command line: exactly one argument with the address as stored.
+QStringList updaterArguments(const QString &downloadUrl);
