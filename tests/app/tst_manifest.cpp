@@ -1,0 +1,270 @@
+#include "manifest.h"
+
+#include "logcapture.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QTest>
+
+#include <climits>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The warning the reader writes for text that stays unreadable after repair:
+// the parser's own description of what is wrong with the repaired text.
+QString parseErrorLine(const QString &repairedText)
+{
+    QJsonParseError error;
+    QJsonDocument::fromJson(repairedText.toUtf8(), &error);
+    return u"JSON parse error:"_s + error.errorString();
+}
+
+const QString noAddressWarning =
+    u"The server's Version.json offers release 5 but names no address (\"URL\"); the update is not offered"_s;
+
+} // namespace
+
+class TestManifest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readManifest_data();
+    void readManifest();
+    void repairedText_data();
+    void repairedText();
+    void compare_data();
+    void compare();
+    void manifestAddress_data();
+    void manifestAddress();
+    void updaterCommandLine_data();
+    void updaterCommandLine();
+    void updaterBesideTheProgram();
+};
+
+void TestManifest::readManifest_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("releaseNumber");
+    QTest::addColumn<QString>("downloadUrl");
+    // What the repair made of text that still does not parse; null when the
+    // text was read.
+    QTest::addColumn<QString>("unreadableAfterRepair");
+    QTest::addColumn<bool>("notObject");
+
+    const QString none;
+    QTest::newRow("strict") << QByteArray(R"({"Version": 4, "URL": "https://u.example/f.exe"})") << 4
+                            << u"https://u.example/f.exe"_s << none << false;
+    QTest::newRow("pretty-printed with CRLF and tabs")
+        << QByteArray("{\r\n\t\"Version\": 4,\r\n\t\"URL\": \"https://u.example/f.exe\"\r\n}\r\n") << 4
+        << u"https://u.example/f.exe"_s << none << false;
+    // Valid JSON is never repaired, so these strings survive.
+    QTest::newRow("address with a port") << QByteArray(R"({"Version": 7, "URL": "https://host:8443/f.exe"})")
+                                         << 7 << u"https://host:8443/f.exe"_s << none << false;
+    QTest::newRow("escaped quote") << QByteArray(
+        R"({"Note": "say \"hi\"", "Version": 6, "URL": "https://u/f.exe"})")
+                                   << 6 << u"https://u/f.exe"_s << none << false;
+    QTest::newRow("word and colon in a text")
+        << QByteArray(R"({"Note": "see also: notes", "Version": 5})") << 5 << QString() << none << false;
+    // Not JSON, but mended by the repair.
+    QTest::newRow("bare keys") << QByteArray(R"({Version: 4, URL: "https://u.example/f.exe"})") << 4
+                               << u"https://u.example/f.exe"_s << none << false;
+    QTest::newRow("bare keys with CRLF and tabs")
+        << QByteArray("{\r\n\tVersion: 4,\r\n\tURL: \"https://u.example/f.exe\"\r\n}\r\n") << 4
+        << u"https://u.example/f.exe"_s << none << false;
+    QTest::newRow("line break inside a string")
+        << QByteArray("{\"Version\": 3, \"URL\": \"https://u/\nf.exe\"}") << 3 << u"https://u/f.exe"_s << none
+        << false;
+    QTest::newRow("line break and tab inside a bare-key string")
+        << QByteArray("{Version: 3, URL: \"https://u/\r\n\tf.exe\"}") << 3 << u"https://u/f.exe"_s << none
+        << false;
+    // "Version" that is no 32-bit integral number.
+    QTest::newRow("Version as a string")
+        << QByteArray(R"({"Version": "5"})") << 0 << QString() << none << false;
+    QTest::newRow("Version missing") << QByteArray(R"({"URL": "https://u/f.exe"})") << 0
+                                     << u"https://u/f.exe"_s << none << false;
+    QTest::newRow("fraction") << QByteArray(R"({"Version": 4.5})") << 0 << QString() << none << false;
+    QTest::newRow("integral written as decimal")
+        << QByteArray(R"({"Version": 4.0})") << 4 << QString() << none << false;
+    QTest::newRow("beyond 32 bits") << QByteArray(R"({"Version": 2147483648})") << 0 << QString() << none
+                                    << false;
+    QTest::newRow("lowest 32-bit") << QByteArray(R"({"Version": -2147483648})") << INT_MIN << QString()
+                                   << none << false;
+    QTest::newRow("boolean") << QByteArray(R"({"Version": true})") << 0 << QString() << none << false;
+    QTest::newRow("URL not a string")
+        << QByteArray(R"({"Version": 4, "URL": 17})") << 4 << QString() << none << false;
+    // Unreadable even after repair.
+    QTest::newRow("empty") << QByteArray() << 1 << QString() << u""_s << false;
+    QTest::newRow("blank lines") << QByteArray(" \r\n\t\r\n") << 1 << QString() << u" "_s << false;
+    QTest::newRow("not JSON") << QByteArray("Version 4") << 1 << QString() << u"Version 4"_s << false;
+    QTest::newRow("escaped quote in a bare-key manifest")
+        << QByteArray(R"({Version: 4, Note: "say \"hi\""})") << 1 << QString()
+        << uR"({"Version": 4, "Note": "say "hi""})"_s << false;
+    QTest::newRow("port in a bare-key manifest")
+        << QByteArray(R"({Version: 4, URL: "https://host:8443/f.exe"})") << 1 << QString()
+        << uR"({"Version": 4, "URL": "https://"host":8443/f.exe"})"_s << false;
+    QTest::newRow("Cyrillic bare key")
+        << QByteArray(R"({Версия: 4})") << 1 << QString() << uR"({Версия: 4})"_s << false;
+    // Parsed, but not an object.
+    QTest::newRow("top level array") << QByteArray(R"([{"Version": 4}])") << 1 << QString() << none << true;
+    QTest::newRow("array after repair") << QByteArray("[{Version: 4}]") << 1 << QString() << none << true;
+}
+
+void TestManifest::readManifest()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, unreadableAfterRepair);
+    QFETCH(bool, notObject);
+
+    LogCapture log;
+    const Manifest manifest = ::readManifest(text);
+    QTEST(manifest.releaseNumber, "releaseNumber");
+    QTEST(manifest.downloadUrl, "downloadUrl");
+
+    QStringList warnings;
+    QStringList debugLines;
+    if (!unreadableAfterRepair.isNull()) {
+        warnings.append(parseErrorLine(unreadableAfterRepair));
+        debugLines.append(u"Ошибка в парсинге: "_s + unreadableAfterRepair);
+    }
+    if (notObject)
+        warnings.append(u"Document is not object"_s);
+    QCOMPARE(log.texts(QtWarningMsg), warnings);
+    QCOMPARE(log.texts(QtDebugMsg), debugLines);
+    QCOMPARE(log.lines().size(), warnings.size() + debugLines.size());
+    // The warning comes first.
+    if (!unreadableAfterRepair.isNull())
+        QCOMPARE(log.lines().first().type, QtWarningMsg);
+}
+
+void TestManifest::repairedText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("repaired");
+
+    QTest::newRow("bare keys") << uR"({Version: 4, URL: "https://u/f.exe"})"_s
+                               << uR"({"Version": 4, "URL": "https://u/f.exe"})"_s;
+    QTest::newRow("quoted keys stay") << uR"({"Version": 4})"_s << uR"({"Version": 4})"_s;
+    QTest::newRow("digits and underscore") << uR"({release_2: 1})"_s << uR"({"release_2": 1})"_s;
+    QTest::newRow("line ends and tabs go") << u"{\r\n\t\"Version\":\t4\r\n}"_s << uR"({"Version":4})"_s;
+    QTest::newRow("escaped quote") << uR"({"a": "x\"y"})"_s << uR"({"a": "x"y"})"_s;
+    QTest::newRow("word after a slash") << uR"("https://host:8443/")"_s << uR"("https://"host":8443/")"_s;
+    // \w is ASCII only: Cyrillic letters are no word characters.
+    QTest::newRow("Cyrillic key") << uR"({Версия: 4})"_s << uR"({Версия: 4})"_s;
+    QTest::newRow("digit after Cyrillic") << uR"({ключ1: 4})"_s << uR"({ключ"1": 4})"_s;
+    QTest::newRow("accented Latin") << uR"({Versión: 4})"_s << uR"({Versió"n": 4})"_s;
+}
+
+void TestManifest::repairedText()
+{
+    QFETCH(QString, text);
+    QTEST(repairedManifestText(text), "repaired");
+}
+
+void TestManifest::compare_data()
+{
+    QTest::addColumn<QByteArray>("remote");
+    QTest::addColumn<QByteArray>("local");
+    QTest::addColumn<bool>("available");
+    QTest::addColumn<QString>("downloadUrl");
+    QTest::addColumn<QStringList>("warnings");
+
+    const QByteArray newer = R"({"Version": 5, "URL": "https://u.example/OperatorVelm-5.exe"})";
+    const QString address = u"https://u.example/OperatorVelm-5.exe"_s;
+    QTest::newRow("newer") << newer << QByteArray(R"({"Version": 4})") << true << address << QStringList();
+    QTest::newRow("equal") << newer << QByteArray(R"({"Version": 5})") << false << QString() << QStringList();
+    QTest::newRow("lower") << newer << QByteArray(R"({"Version": 6})") << false << QString() << QStringList();
+    QTest::newRow("newer, bare keys")
+        << QByteArray(R"({Version: 5, URL: "https://u.example/OperatorVelm-5.exe"})")
+        << QByteArray("{Version: 4}") << true << address << QStringList();
+    QTest::newRow("newer, no URL") << QByteArray(R"({"Version": 5})") << QByteArray(R"({"Version": 4})")
+                                   << false << QString() << QStringList {noAddressWarning};
+    QTest::newRow("newer, empty URL")
+        << QByteArray(R"({"Version": 5, "URL": ""})") << QByteArray(R"({"Version": 4})") << false << QString()
+        << QStringList {noAddressWarning};
+    QTest::newRow("newer, URL not a string")
+        << QByteArray(R"({"Version": 5, "URL": ["x"]})") << QByteArray(R"({"Version": 4})") << false
+        << QString() << QStringList {noAddressWarning};
+    QTest::newRow("empty local file")
+        << QByteArray(R"({"Version": 2, "URL": "https://u/f.exe"})") << QByteArray() << true
+        << u"https://u/f.exe"_s << QStringList {parseErrorLine(QString())};
+    QTest::newRow("unreadable remote above a zero local")
+        << QByteArray("oops") << QByteArray(R"({"Version": 0})") << false << QString()
+        << QStringList {parseErrorLine(u"oops"_s),
+                        u"The server's Version.json offers release 1 but names no address (\"URL\"); "
+                        u"the update is not offered"_s};
+    QTest::newRow("Version as a string")
+        << QByteArray(R"({"Version": "5", "URL": "https://u/f.exe"})") << QByteArray(R"({"Version": 4})")
+        << false << QString() << QStringList();
+    QTest::newRow("widest gap") << QByteArray(R"({"Version": 2147483647, "URL": "https://u/f.exe"})")
+                                << QByteArray(R"({"Version": -2147483648})") << true << u"https://u/f.exe"_s
+                                << QStringList();
+}
+
+void TestManifest::compare()
+{
+    QFETCH(QByteArray, remote);
+    QFETCH(QByteArray, local);
+
+    LogCapture log;
+    const UpdateOffer offer = compareManifests(remote, local);
+    QTEST(offer.available, "available");
+    QTEST(offer.downloadUrl, "downloadUrl");
+    QTEST(log.texts(QtWarningMsg), "warnings");
+}
+
+void TestManifest::manifestAddress_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("host name") << u"updates.example.org"_s
+                               << u"https://updates.example.org/files/Velm/Version.json"_s << -1;
+    QTest::newRow("host and port") << u"127.0.0.1:8443"_s
+                                   << u"https://127.0.0.1:8443/files/Velm/Version.json"_s << 8443;
+}
+
+void TestManifest::manifestAddress()
+{
+    QFETCH(QString, host);
+    const QUrl address = manifestUrl(host);
+    QVERIFY(address.isValid());
+    QCOMPARE(address.scheme(), u"https"_s);
+    QCOMPARE(address.path(), u"/files/Velm/Version.json"_s);
+    QTEST(address.toString(), "address");
+    QTEST(address.port(), "port");
+}
+
+void TestManifest::updaterCommandLine_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("argument");
+
+    QTest::newRow("plain") << u"https://u/f.exe"_s << u"--url=https://u/f.exe"_s;
+    QTest::newRow("empty") << QString() << u"--url="_s;
+    QTest::newRow("equals signs and spaces")
+        << u"https://u/get?file=a b.exe&v=5"_s << u"--url=https://u/get?file=a b.exe&v=5"_s;
+    QTest::newRow("percent signs stay") << u"https://u/%1/a%20b.exe"_s << u"--url=https://u/%1/a%20b.exe"_s;
+}
+
+void TestManifest::updaterCommandLine()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, argument);
+    QCOMPARE(updaterArguments(address), QStringList {argument});
+}
+
+void TestManifest::updaterBesideTheProgram()
+{
+#ifdef Q_OS_WIN
+    QCOMPARE(defaultUpdaterProgram(u"C:/Velm"_s), u"Updater.exe"_s);
+#else
+    QCOMPARE(defaultUpdaterProgram(u"/opt/velm"_s), u"/opt/velm/Updater"_s);
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestManifest)
+#include "tst_manifest.moc"

@@ -1,0 +1,347 @@
+// The window's update check against a real HTTPS server on 127.0.0.1, and
+// the start of the updater from the update button.
+#include "operatorvelm.h"
+
+#include "localserver.h"
+#include "logcapture.h"
+#include "messageboxcatcher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+// Who answers the manifest request.
+enum class Server { Trusted, Untrusted, Refused };
+Q_DECLARE_METATYPE(Server)
+
+namespace {
+
+const QString manifestPath = u"/files/Velm/Version.json"_s;
+const QString pending = u"Обновлений нет"_s;
+const QString available = u"Доступно обновление"_s;
+const QString upToDate = u"Версия актуальна"_s;
+
+QPushButton *updateButton(const OperatorVelm &window)
+{
+    auto *button = window.findChild<QPushButton *>(u"btnUpdater"_s);
+    Q_ASSERT(button);
+    return button;
+}
+
+QByteArray manifest(int releaseNumber, const QString &address)
+{
+    return QJsonDocument(QJsonObject {{u"Version"_s, releaseNumber}, {u"URL"_s, address}}).toJson();
+}
+
+QString parseErrorLine(const QString &repairedText)
+{
+    QJsonParseError error;
+    QJsonDocument::fromJson(repairedText.toUtf8(), &error);
+    return u"JSON parse error:"_s + error.errorString();
+}
+
+bool writeFile(const QString &name, const QByteArray &contents)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+}
+
+// Counts the application's quit requests, which only reach the application
+// object while its event loop runs.
+class QuitWatcher final : public QObject
+{
+public:
+    QuitWatcher() { QCoreApplication::instance()->installEventFilter(this); }
+    ~QuitWatcher() override { QCoreApplication::instance()->removeEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit)
+            ++count;
+        return false;
+    }
+};
+
+// Runs the application's event loop with action queued as its first step;
+// leaves it with exit code 1 if nothing else ends it within ten seconds.
+int runApplication(const std::function<void()> &action)
+{
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    deadline.start(10000);
+    QTimer::singleShot(0, qApp, action);
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+class TestUpdateCheck final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void outcome_data();
+    void outcome();
+    void clickStartsUpdater_data();
+    void clickStartsUpdater();
+    void updaterThatCannotStart();
+    void windowGoesWhileTheCheckIsPending();
+
+private:
+    // A window that has reported a newer release at address.
+    bool offerUpdate(LocalServer &server, const QString &address);
+
+    QString startingDirectory;
+    std::unique_ptr<QTemporaryDir> workDirectory;
+};
+
+void TestUpdateCheck::initTestCase()
+{
+    trustTestCertificate();
+    startingDirectory = QDir::currentPath();
+    // Quitting closes the windows; the last one closing would post a second
+    // quit request that ends the next case's event loop at once.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+}
+
+// Each case runs in an empty working directory of its own, which is where
+// the window looks for "version.json".
+void TestUpdateCheck::init()
+{
+    workDirectory = std::make_unique<QTemporaryDir>();
+    QVERIFY(workDirectory->isValid());
+    QVERIFY(QDir::setCurrent(workDirectory->path()));
+}
+
+void TestUpdateCheck::cleanup()
+{
+    QVERIFY(QDir::setCurrent(startingDirectory));
+    workDirectory.reset();
+}
+
+void TestUpdateCheck::outcome_data()
+{
+    QTest::addColumn<Server>("server");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("remote");
+    QTest::addColumn<QByteArray>("local"); // null: no local file
+    QTest::addColumn<bool>("offered");
+    QTest::addColumn<QStringList>("warnings");
+
+    const QByteArray newer = manifest(4, u"https://127.0.0.1:1/files/Velm/OperatorVelm-4.exe"_s);
+    const QByteArray three = R"({"Version": 3})";
+    const QStringList none;
+
+    QTest::newRow("newer") << Server::Trusted << 200 << newer << three << true << none;
+    QTest::newRow("equal") << Server::Trusted << 200 << newer << QByteArray(R"({"Version": 4})") << false
+                           << none;
+    QTest::newRow("lower") << Server::Trusted << 200 << manifest(2, u"https://127.0.0.1:1/f.exe"_s) << three
+                           << false << none;
+    QTest::newRow("404") << Server::Trusted << 404 << newer << three << false << none;
+    QTest::newRow("500") << Server::Trusted << 500 << newer << three << false << none;
+    QTest::newRow("connection refused") << Server::Refused << 200 << newer << three << false << none;
+    QTest::newRow("untrusted certificate") << Server::Untrusted << 200 << newer << three << false << none;
+    QTest::newRow("no local file") << Server::Trusted << 200 << newer << QByteArray() << false << none;
+    QTest::newRow("bare keys") << Server::Trusted << 200
+                               << QByteArray(R"({Version: 4, URL: "https://127.0.0.1/f.exe"})")
+                               << QByteArray("{Version: 3}") << true << none;
+    QTest::newRow("CRLF and tabs")
+        << Server::Trusted << 200
+        << QByteArray("{\r\n\tVersion: 4,\r\n\t\"URL\": \"https://127.0.0.1/f.exe\"\r\n}\r\n")
+        << QByteArray("{\r\n\t\"Version\": 3\r\n}\r\n") << true << none;
+    QTest::newRow("address with a port")
+        << Server::Trusted << 200 << QByteArray(R"({"Version": 4, "URL": "https://127.0.0.1:8443/f.exe"})")
+        << three << true << none;
+    QTest::newRow("Version as a string")
+        << Server::Trusted << 200 << QByteArray(R"({"Version": "4", "URL": "https://127.0.0.1/f.exe"})")
+        << three << false << none;
+    QTest::newRow("empty local file") << Server::Trusted << 200 << newer << QByteArray("") << true
+                                      << QStringList {parseErrorLine(QString())};
+    QTest::newRow("top level array") << Server::Trusted << 200 << QByteArray(R"([{"Version": 4}])")
+                                     << QByteArray(R"({"Version": 0})") << false
+                                     << QStringList {
+                                            u"Document is not object"_s,
+                                            u"The server's Version.json offers release 1 but names no "
+                                            u"address (\"URL\"); the update is not offered"_s};
+    QTest::newRow("newer without URL")
+        << Server::Trusted << 200 << QByteArray(R"({"Version": 4})") << three << false
+        << QStringList {u"The server's Version.json offers release 4 but names no "
+                        u"address (\"URL\"); the update is not offered"_s};
+}
+
+void TestUpdateCheck::outcome()
+{
+    QFETCH(Server, server);
+    QFETCH(int, status);
+    QFETCH(QByteArray, remote);
+    QFETCH(QByteArray, local);
+    QFETCH(bool, offered);
+
+    LocalServer localServer;
+    LocalServer::Response response;
+    response.status = status;
+    response.body = remote;
+    localServer.setResponse(manifestPath, response);
+    QUrl address;
+    if (server == Server::Refused) {
+        // A port that was free a moment ago and has nobody listening now.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        address = QUrl(u"https://127.0.0.1:%1%2"_s.arg(closed.serverPort()).arg(manifestPath));
+    } else {
+        QVERIFY(server == Server::Trusted ? localServer.listenTls(trustedCertificate(), trustedKey())
+                                          : localServer.listenTls(untrustedCertificate(), untrustedKey()));
+        address = localServer.url(manifestPath);
+    }
+    if (!local.isNull())
+        QVERIFY(writeFile(u"version.json"_s, local));
+
+    MessageBoxCatcher boxes;
+    boxes.arm();
+    LogCapture log;
+    OperatorVelm window(address, u"/nonexistent/Updater"_s);
+    QPushButton *button = updateButton(window);
+    QCOMPARE(button->text(), pending);
+    QTRY_VERIFY_WITH_TIMEOUT(button->text() != pending, 10000);
+
+    QCOMPARE(button->text(), offered ? available : upToDate);
+    QCOMPARE(button->isEnabled(), offered);
+    QTEST(log.texts(QtWarningMsg), "warnings");
+    QVERIFY(boxes.boxes().isEmpty());
+
+    if (server == Server::Trusted) {
+        QCOMPARE(localServer.requests().size(), 1);
+        QCOMPARE(localServer.requests().first().method, QByteArray("GET"));
+        QCOMPARE(localServer.requests().first().target, manifestPath.toUtf8());
+    }
+}
+
+bool TestUpdateCheck::offerUpdate(LocalServer &server, const QString &address)
+{
+    LocalServer::Response response;
+    response.body = manifest(5, address);
+    server.setResponse(manifestPath, response);
+    return server.listenTls(trustedCertificate(), trustedKey())
+        && writeFile(u"version.json"_s, R"({"Version": 4})");
+}
+
+void TestUpdateCheck::clickStartsUpdater_data()
+{
+    QTest::addColumn<QString>("address");
+
+    QTest::newRow("address with a port") << u"https://127.0.0.1:8443/files/Velm/OperatorVelm-5.exe"_s;
+    QTest::newRow("equals signs and spaces") << u"https://127.0.0.1/get?file=Operator Velm.exe&v=5"_s;
+}
+
+void TestUpdateCheck::clickStartsUpdater()
+{
+    QFETCH(QString, address);
+
+    LocalServer server;
+    QVERIFY(offerUpdate(server, address));
+    OperatorVelm window(server.url(manifestPath), QStringLiteral(VELM_RECORDER_PATH));
+    window.show();
+    QPushButton *button = updateButton(window);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
+
+    LogCapture log;
+    QuitWatcher quits;
+    QCOMPARE(runApplication([button] { button->click(); }), 0);
+    QCOMPARE(quits.count, 1);
+    QCOMPARE(log.texts(QtDebugMsg), QStringList {u"URL Download: "_s + address});
+
+    // The recorder writes where it runs and what it was given.
+    const QString record = workDirectory->filePath(u"updater-call.txt"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    QFile file(record);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    QCOMPARE(lines.size(), 4); // directory, count, the argument, and the final line end
+    QCOMPARE(QDir(lines[0]).canonicalPath(), QDir(workDirectory->path()).canonicalPath());
+    QCOMPARE(lines[1], u"1"_s);
+    QCOMPARE(lines[2], u"--url="_s + address);
+}
+
+void TestUpdateCheck::updaterThatCannotStart()
+{
+    const QString address = u"https://127.0.0.1:8443/files/Velm/OperatorVelm-5.exe"_s;
+    LocalServer server;
+    QVERIFY(offerUpdate(server, address));
+    OperatorVelm window(server.url(manifestPath), workDirectory->filePath(u"no-such-folder/Updater"_s));
+    window.show();
+    QPushButton *button = updateButton(window);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
+
+    MessageBoxCatcher boxes;
+    boxes.arm();
+    LogCapture log;
+    QuitWatcher quits;
+    // The click returns once the box is dismissed; whatever it asked of the
+    // event loop has been asked by then.
+    QCOMPARE(runApplication([button] {
+                 button->click();
+                 QCoreApplication::exit(42);
+             }),
+             42);
+    QCOMPARE(quits.count, 0);
+
+    QCOMPARE(boxes.boxes().size(), 1);
+    const MessageBoxCatcher::Box box = boxes.boxes().first();
+    QCOMPARE(box.title, u"Ошибка"_s);
+    QCOMPARE(box.text, u"Не удалось запустить программу обновления."_s);
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.parent.data(), &window);
+    QCOMPARE(log.texts(QtDebugMsg), QStringList {u"URL Download: "_s + address});
+
+    QVERIFY(window.isVisible());
+    QVERIFY(button->isEnabled());
+    QCOMPARE(button->text(), available);
+}
+
+void TestUpdateCheck::windowGoesWhileTheCheckIsPending()
+{
+    // Accepts the connection and never answers, not even the TLS handshake.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    QSignalSpy connected(&silent, &QTcpServer::newConnection);
+    QVERIFY(writeFile(u"version.json"_s, R"({"Version": 1})"));
+
+    auto window = std::make_unique<OperatorVelm>(
+        QUrl(u"https://127.0.0.1:%1%2"_s.arg(silent.serverPort()).arg(manifestPath)),
+        u"/nonexistent/Updater"_s);
+    QVERIFY(connected.wait(10000));
+    QTest::qWait(200);
+    QCOMPARE(updateButton(*window)->text(), pending);
+    QVERIFY(!updateButton(*window)->isEnabled());
+
+    // The pending request goes with the window; the server hanging up later
+    // must find nothing left to call.
+    window.reset();
+    silent.close();
+    const QList<QTcpSocket *> sockets = silent.findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets)
+        socket->abort();
+    QTest::qWait(100);
+}
+
+QTEST_MAIN(TestUpdateCheck)
+#include "tst_updatecheck.moc"
