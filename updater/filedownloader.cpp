@@ -1,0 +1,184 @@
+#include "filedownloader.h"
+
+#include <QDebug>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Large enough to move the body in big steps, small enough that memory stays
+// flat whatever the size of the file: the network side waits for us once
+// this much is waiting to be written.
+constexpr qint64 readBufferBytes = qint64(1024) * 1024;
+
+QString saveFailedText()
+{
+    return u"Failed to save the file"_s;
+}
+
+// The library ends such a reply with an error of its own; its body is the
+// server's error page and must not reach the file.
+bool isErrorPage(const QNetworkReply *reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return status.isValid() && status.toInt() >= 400;
+}
+
+// The body length the server announced, or -1. A compressed body is
+// announced by its compressed size, which says nothing about the bytes
+// decoded from it.
+qint64 announcedBodyLength(const QNetworkReply *reply)
+{
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity")
+        return -1;
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    return length.isValid() ? length.toLongLong() : -1;
+}
+
+} // namespace
+
+QString fileNameFromUrl(const QUrl &url)
+{
+    const QString path = url.path(QUrl::FullyDecoded);
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+bool isSafeFileName(const QString &name)
+{
+    if (name.isEmpty() || name == u"."_s || name == u".."_s)
+        return false;
+    if (name.contains(u'/') || name.contains(u'\\'))
+        return false;
+#ifdef Q_OS_WIN
+    // A colon would name a drive or an alternate data stream of another file.
+    if (name.contains(u':'))
+        return false;
+#endif
+    return true;
+}
+
+FileDownloader::FileDownloader(QObject *parent)
+    : QObject(parent)
+{
+    connect(&manager, &QNetworkAccessManager::finished, this, &FileDownloader::onFileDownloaded);
+}
+
+FileDownloader::~FileDownloader()
+{
+    // The manager outlives this body and takes a running reply with it; no
+    // signal of theirs may reach a half-destroyed downloader.
+    manager.disconnect(this);
+    cancel();
+}
+
+void FileDownloader::downloadFile(const QString &url, const QString &savePath)
+{
+    cancel();
+    this->savePath = savePath;
+    const QUrl address(url, QUrl::TolerantMode);
+    QNetworkReply *reply = manager.get(QNetworkRequest(address));
+    reply->setReadBufferSize(readBufferBytes);
+    activeReply = reply;
+    bytesSaved = 0;
+    connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::onDownloadProgress);
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (!saveAvailableData(reply))
+            failSave();
+    });
+    fileName = fileNameFromUrl(address);
+    qDebug() << "File name extracted from URL:" << fileName;
+}
+
+void FileDownloader::cancel()
+{
+    target.reset(); // without a commit, the temporary file goes with it
+    if (QNetworkReply *reply = activeReply) {
+        activeReply = nullptr;
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+void FileDownloader::onDownloadProgress(qlonglong bytesReceived, qlonglong bytesTotal)
+{
+    emit downloadProgress(bytesReceived, bytesTotal);
+}
+
+bool FileDownloader::saveAvailableData(QNetworkReply *reply)
+{
+    if (isErrorPage(reply)) {
+        // Drained all the same: with a bounded buffer, a reply that nobody
+        // reads never finishes.
+        reply->skip(reply->bytesAvailable());
+        return true;
+    }
+    if (reply->bytesAvailable() <= 0)
+        return true;
+    if (!target && !openTarget())
+        return false;
+    while (reply->bytesAvailable() > 0) {
+        const QByteArray chunk = reply->read(readBufferBytes);
+        if (target->write(chunk) != chunk.size())
+            return false;
+        bytesSaved += chunk.size();
+    }
+    return true;
+}
+
+bool FileDownloader::openTarget()
+{
+    if (!isSafeFileName(fileName))
+        return false;
+    target = std::make_unique<QSaveFile>(savePath + fileName);
+    return target->open(QIODevice::WriteOnly);
+}
+
+void FileDownloader::failSave()
+{
+    cancel();
+    qDebug() << "Failed to save the file.";
+    emit downloadError(saveFailedText());
+}
+
+void FileDownloader::onFileDownloaded(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    if (reply != activeReply)
+        return; // dropped earlier: its outcome no longer matters
+    activeReply = nullptr;
+
+    if (reply->error() != QNetworkReply::NoError) {
+        target.reset();
+        qDebug() << "Error downloading file:" << reply->errorString();
+        emit downloadError(reply->errorString());
+        return;
+    }
+    if (!saveAvailableData(reply)) {
+        failSave();
+        return;
+    }
+    // The library now and then ends a reply without an error when the server
+    // closes the connection in the middle of an announced body.
+    const qint64 announced = announcedBodyLength(reply);
+    if (announced >= 0 && bytesSaved < announced) {
+        target.reset();
+        const QString text = u"Connection closed before the whole file was received"_s;
+        qDebug() << "Error downloading file:" << text;
+        emit downloadError(text);
+        return;
+    }
+    // An empty body never opened the target.
+    if ((!target && !openTarget()) || !target->commit()) {
+        failSave();
+        return;
+    }
+    target.reset();
+    qDebug() << "File downloaded and saved to:" << savePath + fileName;
+    emit downloadFinished();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class QNetworkReply;
+class QSaveFile;
+class QUrl;
+
+// The name a download is saved under: the part of the address's fully decoded
+// path after its last "/". Query and fragment play no part, and an encoded
+// slash only shortens the name.
+QString fileNameFromUrl(const QUrl &url);
+
+// Whether a name taken from an address may be used in the download folder.
+// It has to name a file directly inside it: never the folder itself or its
+// parent, and no backslash, which Windows reads as a separator.
+bool isSafeFileName(const QString &name);
+
+// Fetches one file by HTTP(S) and saves it as savePath followed by the name
+// from the address. The body goes to a temporary file beside the target as
+// it arrives and takes the target's name only once the whole transfer has
+// succeeded, so the target only ever holds a complete file.
+class FileDownloader final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FileDownloader)
+
+public:
+    explicit FileDownloader(QObject *parent = nullptr);
+    ~FileDownloader() override;
+
+    // Starts the download and returns at once; the outcome arrives through
+    // the signals. A transfer still running is dropped first.
+    void downloadFile(const QString &url, const QString &savePath);
+    // Drops the running transfer, if any: nothing is saved and no signal follows.
+    void cancel();
+
+signals:
+    void downloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
+    void downloadFinished();
+    void downloadError(const QString &error);
+
+private slots:
+    void onFileDownloaded(QNetworkReply *reply);
+    void onDownloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
+
+private:
+    bool saveAvailableData(QNetworkReply *reply);
+    bool openTarget();
+    void failSave();
+
+    QNetworkAccessManager manager;
+    QString fileName;
+    QString savePath;
+    QPointer<QNetworkReply> activeReply;
+    std::unique_ptr<QSaveFile> target;
+    qint64 bytesSaved = 0;
+};

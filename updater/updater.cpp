@@ -1,0 +1,66 @@
+#include "updater.h"
+#include "ui_updater.h"
+
+#include "filedownloader.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QMessageBox>
+
+using namespace Qt::StringLiterals;
+
+std::optional<qlonglong> progressPercent(qlonglong bytesReceived, qlonglong bytesTotal)
+{
+    if (bytesTotal <= 0)
+        return std::nullopt;
+    return bytesReceived * 100 / bytesTotal;
+}
+
+Updater::Updater(const QString &url, QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::Updater)
+    , url(url)
+{
+    ui->setupUi(this);
+    ui->progressBar->setValue(0);
+
+    // A folder that cannot be made shows up later as a failed save.
+    QDir().mkdir(u"tmp"_s);
+
+    downloader = new FileDownloader(this);
+    connect(downloader, &FileDownloader::downloadProgress, this, &Updater::updateProgress);
+    connect(downloader, &FileDownloader::downloadFinished, this, &Updater::downloadFinished);
+    connect(downloader, &FileDownloader::downloadError, this, [this](const QString &error) {
+        QMessageBox::critical(this, u"Download Error"_s, error);
+        close();
+    });
+    downloader->downloadFile(url, u"tmp/"_s);
+}
+
+Updater::~Updater()
+{
+    delete downloader;
+    delete ui;
+}
+
+void Updater::closeEvent(QCloseEvent *event)
+{
+    // Closed mid-transfer: drop it now, so that nothing is saved or
+    // reported while the program winds down.
+    downloader->cancel();
+    QMainWindow::closeEvent(event);
+}
+
+void Updater::updateProgress(qlonglong bytesReceived, qlonglong bytesTotal)
+{
+    const std::optional<qlonglong> percent = progressPercent(bytesReceived, bytesTotal);
+    // Out of range (more received than announced): the bar keeps its value.
+    if (percent && *percent >= ui->progressBar->minimum() && *percent <= ui->progressBar->maximum())
+        ui->progressBar->setValue(int(*percent));
+}
+
+void Updater::downloadFinished()
+{
+    QMessageBox::information(this, u"Download Complete"_s, u"Update downloaded successfully!"_s);
+    close();
+}
