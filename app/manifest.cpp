@@ -65,7 +65,7 @@ Manifest readManifest(const QByteArray &jsonData)
     QJsonParseError repairedError;
     const QJsonDocument repaired = QJsonDocument::fromJson(repairedText.toUtf8(), &repairedError);
     if (repairedError.error != QJsonParseError::NoError) {
-        qWarning().noquote() << u"JSON parse error:"_s + repairedError.errorString();
+        qWarning().noquote() << u"JSON parse error:"_s << repairedError.errorString();
         qDebug().noquote() << u"Ошибка в парсинге: "_s + repairedText;
         Manifest unreadable;
         unreadable.releaseNumber = 1;

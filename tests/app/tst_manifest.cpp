@@ -18,7 +18,7 @@ QString parseErrorLine(const QString &repairedText)
 {
     QJsonParseError error;
     QJsonDocument::fromJson(repairedText.toUtf8(), &error);
-    return u"JSON parse error:"_s + error.errorString();
+    return u"JSON parse error: "_s + error.errorString();
 }
 
 const QString noAddressWarning =

@@ -49,7 +49,7 @@ QString parseErrorLine(const QString &repairedText)
 {
     QJsonParseError error;
     QJsonDocument::fromJson(repairedText.toUtf8(), &error);
-    return u"JSON parse error:"_s + error.errorString();
+    return u"JSON parse error: "_s + error.errorString();
 }
 
 bool writeFile(const QString &name, const QByteArray &contents)
