@@ -13,7 +13,10 @@ namespace {
 // Large enough to move the body in big steps, small enough that memory stays
 // flat whatever the size of the file: the network side waits for us once
 // this much is waiting to be written.
-constexpr qint64 readBufferBytes = qint64(1024) * 1024;
+constexpr qint64 readBufferBytes = qint64(4) * 1024 * 1024;
+
+// The step in which the body is moved from the reply to the file.
+constexpr qsizetype chunkBytes = qsizetype(256) * 1024;
 
 QString saveFailedText()
 {
@@ -122,11 +125,17 @@ bool FileDownloader::saveAvailableData(QNetworkReply *reply)
         return true;
     if (!target && !openTarget())
         return false;
+    // One buffer for the whole transfer: a fresh one per read costs more
+    // than the copy itself.
+    if (chunk.isEmpty())
+        chunk.resize(chunkBytes);
     while (reply->bytesAvailable() > 0) {
-        const QByteArray chunk = reply->read(readBufferBytes);
-        if (target->write(chunk) != chunk.size())
+        const qint64 length = reply->read(chunk.data(), chunk.size());
+        if (length <= 0)
+            break;
+        if (target->write(chunk.constData(), length) != length)
             return false;
-        bytesSaved += chunk.size();
+        bytesSaved += length;
     }
     return true;
 }

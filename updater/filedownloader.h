@@ -59,5 +59,6 @@ private:
     QString savePath;
     QPointer<QNetworkReply> activeReply;
     std::unique_ptr<QSaveFile> target;
+    QByteArray chunk;
     qint64 bytesSaved = 0;
 };
