@@ -192,7 +192,7 @@ void TestUpdaterWindow::unannouncedSizeLeavesBar()
     LocalServer::Response response;
     response.body = QByteArray(30000, 'u');
     response.announcedLength = -2;
-    response.pieces = 15;
+    response.pieces = 25;
     server.setResponse(u"/setup.exe"_s, response);
     QVERIFY(server.listen());
 
