@@ -33,9 +33,10 @@ const QString fileQuery = u"?build=4&channel=stable"_s;
 
 QByteArray installerBytes()
 {
+    constexpr qsizetype size = 300 * qsizetype(1024);
     QByteArray bytes;
-    bytes.reserve(300 * 1024);
-    for (int i = 0; bytes.size() < 300 * 1024; ++i)
+    bytes.reserve(size);
+    for (int i = 0; bytes.size() < size; ++i)
         bytes.append(char((i * 7919) >> 3));
     return bytes;
 }
