@@ -37,7 +37,7 @@ QByteArray installerBytes()
     QByteArray bytes;
     bytes.reserve(size);
     for (int i = 0; bytes.size() < size; ++i)
-        bytes.append(char((i * 7919) >> 3));
+        bytes.append(char(i % 251)); // a period that no power of two divides
     return bytes;
 }
 
