@@ -163,8 +163,9 @@ bind_into_chroot /dev/pts /dev/pts
 bind_into_chroot /dev/shm /dev/shm
 
 # What the build and tests need: the project's list, read now, so packages
-# added later come along; names trixie lacks are skipped.
-wanted=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev python3 openssl
+# added later come along; names trixie lacks are skipped. With gdb there, Qt
+# Test prints a stack trace when a test crashes.
+wanted=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev python3 openssl gdb
         "${VELM_PACKAGES[@]}")
 read -r -a extra <<< "${VELM_TRIXIE_EXTRA_PACKAGES:-}"
 wanted+=("${extra[@]}")
