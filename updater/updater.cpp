@@ -29,11 +29,18 @@ Updater::Updater(const QString &url, QWidget *parent)
 
     downloader = new FileDownloader(this);
     connect(downloader, &FileDownloader::downloadProgress, this, &Updater::updateProgress);
-    connect(downloader, &FileDownloader::downloadFinished, this, &Updater::downloadFinished);
-    connect(downloader, &FileDownloader::downloadError, this, [this](const QString &error) {
-        QMessageBox::critical(this, u"Download Error"_s, error);
-        close();
-    });
+    // The outcome is emitted from inside the network manager's own signal;
+    // a modal box shown right there would run its event loop under the
+    // manager's feet, and newer Qt deletes the finished reply in that loop.
+    connect(downloader, &FileDownloader::downloadFinished, this, &Updater::downloadFinished,
+            Qt::QueuedConnection);
+    connect(
+        downloader, &FileDownloader::downloadError, this,
+        [this](const QString &error) {
+            QMessageBox::critical(this, u"Download Error"_s, error);
+            close();
+        },
+        Qt::QueuedConnection);
     downloader->downloadFile(url, u"tmp/"_s);
 }
 
