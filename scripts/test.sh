@@ -2,8 +2,9 @@
 # Sets up this machine if needed, builds, and runs every test offscreen:
 # first the normal build, then the same tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (leaks included). The exit status is the tests'.
-# Last, each fuzz target runs for VELM_FUZZ_SECONDS (default 20).
-# VELM_SANITIZERS=0 or VELM_FUZZ_SECONDS=0 skip those runs for a quick local check.
+# Then the static checks, and last each fuzz target for VELM_FUZZ_SECONDS
+# (default 20). VELM_SANITIZERS=0, VELM_LINT=0 or VELM_FUZZ_SECONDS=0 skip
+# those runs for a quick local check.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -26,6 +27,11 @@ if [ "${VELM_SANITIZERS:-1}" != 0 ]; then
         export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
         ctest --output-on-failure --timeout 900
     ) || status=1
+fi
+
+if [ "${VELM_LINT:-1}" != 0 ]; then
+    velm_log "clang-format and clang-tidy"
+    "$VELM_ROOT/scripts/lint.sh" || status=1
 fi
 
 if [ "${VELM_FUZZ_SECONDS:-20}" != 0 ]; then
