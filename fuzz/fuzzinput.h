@@ -7,7 +7,7 @@
 #include <cstdint>
 
 // Splits fuzz input into count strings at 0x01 bytes (missing ones are
-// empty), each decoded as UTF-8, so the seeds stay readable text files.
+// empty), each decoded as UTF-8, so the corpus files stay readable text.
 inline QStringList fuzzFields(const uint8_t *data, size_t size, int count)
 {
     QStringList fields =

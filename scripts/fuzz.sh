@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (Clang, with ASan and UBSan) and runs each one
-# for a bounded time, starting from the seeds in fuzz/corpus/<target>.
+# for a bounded time, starting from the committed corpus in fuzz/corpus/<target>.
 # Usage: scripts/fuzz.sh [seconds per target]   (default 20)
 # Any crash, sanitizer report or failed property fails the run; the input
 # that found it is left in build-fuzz/findings/.
@@ -22,13 +22,13 @@ status=0
 summary=()
 for target in "$fuzz_dir"/fuzzers/fuzz_*; do
     name=$(basename "$target")
-    seeds="$VELM_ROOT/fuzz/corpus/${name#fuzz_}"
+    corpus="$VELM_ROOT/fuzz/corpus/${name#fuzz_}"
     work=$(mktemp -d)
     log="$fuzz_dir/$name.log"
     velm_log "fuzzing $name for ${seconds}s"
-    # New inputs go to the scratch folder; the committed seeds are only read.
+    # New inputs go to the scratch folder; the committed corpus is only read.
     if "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -artifact_prefix="$findings/$name-" "$work" "$seeds" >"$log" 2>&1; then
+        -artifact_prefix="$findings/$name-" "$work" "$corpus" >"$log" 2>&1; then
         result=ok
     else
         result=FAILED
