@@ -104,6 +104,7 @@ private slots:
     void clickStartsUpdater();
     void updaterThatCannotStart();
     void windowGoesWhileTheCheckIsPending();
+    void windowGoesBeforeTheRequestLeaves();
 
 private:
     // A window that has reported a newer release at address.
@@ -341,6 +342,23 @@ void TestUpdateCheck::windowGoesWhileTheCheckIsPending()
     for (QTcpSocket *socket : sockets)
         socket->abort();
     QTest::qWait(100);
+}
+
+void TestUpdateCheck::windowGoesBeforeTheRequestLeaves()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QSignalSpy connected(&server, &QTcpServer::newConnection);
+    QVERIFY(writeFile(u"version.json"_s, R"({"Version": 1})"));
+
+    // Gone while the TLS library may still be loading: the request must not
+    // go out afterwards on behalf of a window that no longer exists.
+    auto window = std::make_unique<OperatorVelm>(
+        QUrl(u"https://127.0.0.1:%1%2"_s.arg(server.serverPort()).arg(manifestPath)),
+        u"/nonexistent/Updater"_s);
+    window.reset();
+    QTest::qWait(500);
+    QCOMPARE(connected.count(), 0);
 }
 
 QTEST_MAIN(TestUpdateCheck)
