@@ -58,6 +58,14 @@ bool writeFile(const QString &name, const QByteArray &contents)
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
+// A window whose check asks a plain TCP server, which never answers TLS.
+std::unique_ptr<OperatorVelm> windowAsking(const QTcpServer &server)
+{
+    return std::make_unique<OperatorVelm>(
+        QUrl(u"https://127.0.0.1:%1%2"_s.arg(server.serverPort()).arg(manifestPath)),
+        u"/nonexistent/Updater"_s);
+}
+
 // Counts the application's quit requests, which only reach the application
 // object while its event loop runs.
 class QuitWatcher final : public QObject
@@ -326,9 +334,7 @@ void TestUpdateCheck::windowGoesWhileTheCheckIsPending()
     QSignalSpy connected(&silent, &QTcpServer::newConnection);
     QVERIFY(writeFile(u"version.json"_s, R"({"Version": 1})"));
 
-    auto window = std::make_unique<OperatorVelm>(
-        QUrl(u"https://127.0.0.1:%1%2"_s.arg(silent.serverPort()).arg(manifestPath)),
-        u"/nonexistent/Updater"_s);
+    auto window = windowAsking(silent);
     QVERIFY(connected.wait(10000));
     QTest::qWait(200);
     QCOMPARE(updateButton(*window)->text(), pending);
@@ -353,10 +359,7 @@ void TestUpdateCheck::windowGoesBeforeTheRequestLeaves()
 
     // Gone while the TLS library may still be loading: the request must not
     // go out afterwards on behalf of a window that no longer exists.
-    auto window = std::make_unique<OperatorVelm>(
-        QUrl(u"https://127.0.0.1:%1%2"_s.arg(server.serverPort()).arg(manifestPath)),
-        u"/nonexistent/Updater"_s);
-    window.reset();
+    windowAsking(server).reset();
     QTest::qWait(500);
     QCOMPARE(connected.count(), 0);
 }
