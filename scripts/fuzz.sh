@@ -8,7 +8,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 seconds="${1:-20}"
-velm_install_packages clang libclang-rt-14-dev
+# The runtime that goes with the installed clang, whichever release it is.
+velm_install_packages clang libclang-rt-dev
 
 fuzz_dir="$VELM_ROOT/build-fuzz"
 CC=clang CXX=clang++ VELM_BUILD_DIR="$fuzz_dir" velm_build \
