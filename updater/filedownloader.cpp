@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QUrl>
 
@@ -60,6 +61,16 @@ bool isSafeFileName(const QString &name)
 #ifdef Q_OS_WIN
     // A colon would name a drive or an alternate data stream of another file.
     if (name.contains(u':'))
+        return false;
+    // Windows drops a trailing dot or space, so the file would land under
+    // another name than the one asked for.
+    if (name.endsWith(u'.') || name.endsWith(u' '))
+        return false;
+    // Device names stay devices with any extension: "NUL.exe" names no file.
+    static const QRegularExpression deviceName(
+        u"^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|COM[1-9]|LPT[1-9]) *(\\.|$)"_s,
+        QRegularExpression::CaseInsensitiveOption);
+    if (deviceName.match(name).hasMatch())
         return false;
 #endif
     return true;

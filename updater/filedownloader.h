@@ -18,7 +18,9 @@ QString fileNameFromUrl(const QUrl &url);
 
 // Whether a name taken from an address may be used in the download folder.
 // It has to name a file directly inside it: never the folder itself or its
-// parent, and no backslash, which Windows reads as a separator.
+// parent, and no backslash, which Windows reads as a separator. On Windows
+// also no colon, no device name (CON, NUL, COM1, ... with any extension) and
+// no trailing dot or space, which Windows would drop.
 bool isSafeFileName(const QString &name);
 
 // Fetches one file by HTTP(S) and saves it as savePath followed by the name

@@ -91,10 +91,10 @@ Outcome download(const QString &address, const QString &savePath)
     QObject::connect(&downloader, &FileDownloader::downloadFinished, [&] { ++outcome.finished; });
     QObject::connect(&downloader, &FileDownloader::downloadError,
                      [&](const QString &error) { outcome.errors.append(error); });
-    QObject::connect(&downloader, &FileDownloader::downloadProgress,
-                     [&](qlonglong received, qlonglong total) {
-                         outcome.progress.append({received, total});
-                     });
+    const auto recordProgress = [&](qlonglong received, qlonglong total) {
+        outcome.progress.append({received, total});
+    };
+    QObject::connect(&downloader, &FileDownloader::downloadProgress, recordProgress);
     QElapsedTimer timer;
     timer.start();
     downloader.downloadFile(address, savePath);
@@ -158,6 +158,23 @@ void TestFileDownloader::fileNames_data()
     QTest::newRow("dot") << u"http://h/files/%2E"_s << u"."_s << false;
     QTest::newRow("dot dot") << u"http://h/files/%2e%2E"_s << u".."_s << false;
     QTest::newRow("backslash") << u"http://h/f/..%5C..%5Cevil.exe"_s << u"..\\..\\evil.exe"_s << false;
+
+    // Names that Windows would read as a device or save under another name.
+#ifdef Q_OS_WIN
+    constexpr bool elsewhere = false;
+#else
+    constexpr bool elsewhere = true;
+#endif
+    QTest::newRow("device name") << u"http://h/f/NUL.exe"_s << u"NUL.exe"_s << elsewhere;
+    QTest::newRow("device name, lower case") << u"http://h/f/com1"_s << u"com1"_s << elsewhere;
+    QTest::newRow("device name, two extensions")
+        << u"http://h/f/Lpt9.tar.gz"_s << u"Lpt9.tar.gz"_s << elsewhere;
+    QTest::newRow("device name, space before the dot")
+        << u"http://h/f/aux%20.txt"_s << u"aux .txt"_s << elsewhere;
+    QTest::newRow("device name inside a name") << u"http://h/f/CONSOLE.exe"_s << u"CONSOLE.exe"_s << true;
+    QTest::newRow("COM0 is no device") << u"http://h/f/COM0.exe"_s << u"COM0.exe"_s << true;
+    QTest::newRow("trailing dot") << u"http://h/f/setup.exe."_s << u"setup.exe."_s << elsewhere;
+    QTest::newRow("trailing space") << u"http://h/f/setup.exe%20"_s << u"setup.exe "_s << elsewhere;
 }
 
 void TestFileDownloader::fileNames()
@@ -290,6 +307,12 @@ void TestFileDownloader::failures_data()
     QTest::newRow("missing folder, empty body")
         << Routes {{u"/setup.exe"_s, ok({})}} << u"{server}/setup.exe"_s << u"missing/"_s << saveFailed
         << saveLog;
+#ifdef Q_OS_WIN
+    QTest::newRow("device name") << Routes {{u"/NUL.exe"_s, ok(page)}} << u"{server}/NUL.exe"_s << u"tmp/"_s
+                                 << saveFailed << saveLog;
+    QTest::newRow("trailing dot") << Routes {{u"/setup.exe."_s, ok(page)}} << u"{server}/setup.exe."_s
+                                  << u"tmp/"_s << saveFailed << saveLog;
+#endif
     QTest::newRow("target is a folder")
         << Routes {{u"/folder"_s, ok(page)}} << u"{server}/folder"_s << u"tmp/"_s << saveFailed << saveLog;
 }
