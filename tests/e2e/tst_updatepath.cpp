@@ -16,10 +16,17 @@
 #include <QTest>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#include <tlhelp32.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+#endif
 
+#include <functional>
+#include <iterator>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -47,6 +54,46 @@ QByteArray readFile(const QString &name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+#ifdef Q_OS_WIN
+using ProcessId = DWORD;
+
+// The running Updater processes, by the program they run. Windows tells no
+// other process's working directory; the file landing in tmp/ there does.
+QList<ProcessId> updatersIn(const QString &)
+{
+    const QString program =
+        QDir::toNativeSeparators(QFileInfo(QStringLiteral(VELM_UPDATER_PATH)).absoluteFilePath());
+    QList<ProcessId> found;
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return found;
+    PROCESSENTRY32W entry {};
+    entry.dwSize = sizeof(entry);
+    for (bool more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+        const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        wchar_t image[MAX_PATH * 2];
+        DWORD length = DWORD(std::size(image));
+        if (::QueryFullProcessImageNameW(process, 0, image, &length)
+            && QString::fromWCharArray(image, int(length)).compare(program, Qt::CaseInsensitive) == 0)
+            found.append(entry.th32ProcessID);
+        ::CloseHandle(process);
+    }
+    ::CloseHandle(snapshot);
+    return found;
+}
+
+void endProcess(ProcessId id)
+{
+    if (const HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, id)) {
+        ::TerminateProcess(process, 1);
+        ::CloseHandle(process);
+    }
+}
+#else
+using ProcessId = pid_t;
+
 // Sends this process's standard error, and so that of every program it
 // starts meanwhile, to a file; Updater's debug lines tell when it is done.
 class StandardErrorToFile final
@@ -72,11 +119,11 @@ private:
 };
 
 // The Updater processes running in directory, found through /proc.
-QList<pid_t> updatersIn(const QString &directory)
+QList<ProcessId> updatersIn(const QString &directory)
 {
     const QString program = QFileInfo(QStringLiteral(VELM_UPDATER_PATH)).canonicalFilePath();
     const QString where = QDir(directory).canonicalPath();
-    QList<pid_t> found;
+    QList<ProcessId> found;
     const QStringList entries = QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         bool isNumber = false;
@@ -91,7 +138,7 @@ QList<pid_t> updatersIn(const QString &directory)
     return found;
 }
 
-QStringList commandLineOf(pid_t pid)
+QStringList commandLineOf(ProcessId pid)
 {
     const QByteArray raw = readFile(u"/proc/%1/cmdline"_s.arg(pid));
     QStringList arguments;
@@ -101,6 +148,12 @@ QStringList commandLineOf(pid_t pid)
         arguments.removeLast();
     return arguments;
 }
+
+void endProcess(ProcessId id)
+{
+    ::kill(id, SIGKILL);
+}
+#endif
 
 } // namespace
 
@@ -120,8 +173,11 @@ private:
     // Offers the file at fileAddress through the manifest server, clicks
     // the update button and returns once OperatorVelm has quit.
     void clickThroughUpdate(LocalServer &manifestServer, const QString &fileAddress);
-    // Waits for Updater to log its outcome, then ends it (it waits on its box).
-    QString waitForUpdater(const QString &outcomeLine);
+    // Waits until Updater has reached its outcome (it then waits in its box).
+    // Its debug lines tell where they reach this process; on Windows they
+    // do not, and arrived() decides from what it left and asked for.
+    // Returns the lines read, if any.
+    QString waitForUpdater(const QString &outcomeLine, const std::function<bool()> &arrived);
 
     QString startingDirectory;
     std::unique_ptr<QTemporaryDir> workDirectory;
@@ -149,8 +205,8 @@ void TestUpdatePath::init()
 
 void TestUpdatePath::cleanup()
 {
-    for (const pid_t pid : updatersIn(workDirectory->path()))
-        ::kill(pid, SIGKILL);
+    for (const ProcessId id : updatersIn(workDirectory->path()))
+        endProcess(id);
     QTRY_VERIFY_WITH_TIMEOUT(updatersIn(workDirectory->path()).isEmpty(), 5000);
     QVERIFY(QDir::setCurrent(startingDirectory));
     workDirectory.reset();
@@ -170,7 +226,9 @@ void TestUpdatePath::clickThroughUpdate(LocalServer &manifestServer, const QStri
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
     QCOMPARE(button->text(), u"Доступно обновление"_s);
 
+#ifndef Q_OS_WIN
     StandardErrorToFile redirect(updaterLog);
+#endif
     QTimer deadline;
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(1); });
@@ -179,17 +237,29 @@ void TestUpdatePath::clickThroughUpdate(LocalServer &manifestServer, const QStri
     QCOMPARE(QCoreApplication::exec(), 0); // OperatorVelm quit after starting Updater
 
     QTRY_COMPARE_WITH_TIMEOUT(updatersIn(workDirectory->path()).size(), 1, 10000);
+#ifndef Q_OS_WIN
+    // On Windows the address the file server is asked for stands for it.
     const pid_t updater = updatersIn(workDirectory->path()).first();
     QCOMPARE(commandLineOf(updater).mid(1), QStringList {u"--url="_s + fileAddress});
+#endif
 }
 
-QString TestUpdatePath::waitForUpdater(const QString &outcomeLine)
+QString TestUpdatePath::waitForUpdater(const QString &outcomeLine, const std::function<bool()> &arrived)
 {
     // The local servers answer from this event loop, so wait while it runs.
     QDeadlineTimer deadline(30000);
+#ifdef Q_OS_WIN
+    Q_UNUSED(outcomeLine);
+    while (!arrived() && !deadline.hasExpired())
+        QTest::qWait(20);
+    QTest::qWait(1500); // whatever Updater does after that shows by now
+    return {};
+#else
+    Q_UNUSED(arrived);
     while (!QString::fromUtf8(readFile(updaterLog)).contains(outcomeLine) && !deadline.hasExpired())
         QTest::qWait(20);
     return QString::fromUtf8(readFile(updaterLog));
+#endif
 }
 
 void TestUpdatePath::newerReleaseIsDownloaded()
@@ -207,8 +277,12 @@ void TestUpdatePath::newerReleaseIsDownloaded()
     if (QTest::currentTestFailed())
         return;
 
-    const QString log = waitForUpdater(u"File downloaded and saved to:"_s);
+    const QString log = waitForUpdater(u"File downloaded and saved to:"_s, [&] {
+        return readFile(u"tmp/OperatorVelm-4.exe"_s) == installer.body;
+    });
+#ifndef Q_OS_WIN
     QVERIFY2(log.contains(u"File downloaded and saved to:"_s), qPrintable(log));
+#endif
     QCOMPARE(readFile(u"tmp/OperatorVelm-4.exe"_s), installer.body);
     QCOMPARE(QDir(u"tmp"_s).entryList(QDir::Files | QDir::Hidden), QStringList {u"OperatorVelm-4.exe"_s});
     QCOMPARE(fileServer.requests().size(), 1);
@@ -231,9 +305,14 @@ void TestUpdatePath::fileMissingOnTheServer()
     if (QTest::currentTestFailed())
         return;
 
-    const QString log = waitForUpdater(u"Error downloading file:"_s);
+    const QString log =
+        waitForUpdater(u"Error downloading file:"_s, [&] { return fileServer.requests().size() == 1; });
+#ifdef Q_OS_WIN
+    QCOMPARE(fileServer.requests().size(), 1);
+#else
     QVERIFY2(log.contains(u"Error downloading file:"_s), qPrintable(log));
     QVERIFY(!log.contains(u"File downloaded and saved to:"_s));
+#endif
     QCOMPARE(readFile(u"tmp/OperatorVelm-4.exe"_s), earlier);
     QCOMPARE(QDir(u"tmp"_s).entryList(QDir::Files | QDir::Hidden), QStringList {u"OperatorVelm-4.exe"_s});
 }

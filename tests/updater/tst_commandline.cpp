@@ -77,6 +77,8 @@ void TestCommandLine::programSavesWhatTheArgumentsName_data()
                                    << QByteArray(
                                           "/%D0%BE%D0%B1%D0%BD%D0%BE%D0%B2%D0%BB%D0%B5%D0%BD%D0%B8%D0%B5.bin")
                                    << u"обновление.bin"_s;
+    QTest::newRow("--url=, non-ASCII") << QStringList {u"--url={server}/счёт.bin"_s}
+                                       << QByteArray("/%D1%81%D1%87%D1%91%D1%82.bin") << u"счёт.bin"_s;
 }
 
 void TestCommandLine::programSavesWhatTheArgumentsName()
