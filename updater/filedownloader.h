@@ -53,6 +53,7 @@ private:
     bool saveAvailableData(QNetworkReply *reply);
     bool openTarget();
     void failSave();
+    void failTransfer(const QString &text);
 
     QNetworkAccessManager manager;
     QString fileName;
