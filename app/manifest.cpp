@@ -100,7 +100,8 @@ UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &loc
     if (!isDownloadAddress(remote.downloadUrl)) {
         qWarning().noquote() << u"The server's Version.json offers release %1 but its address (\"URL\") "
                                 u"\"%2\" is not an absolute http or https address with a host; the update "
-                                u"is not offered"_s.arg(QString::number(remote.releaseNumber), remote.downloadUrl);
+                                u"is not offered"_s.arg(QString::number(remote.releaseNumber),
+                                                        remote.downloadUrl);
         return offer;
     }
     offer.available = true;

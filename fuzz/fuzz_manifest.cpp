@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             local.insert(QStringLiteral("Version"), version - 1);
             const UpdateOffer offer = compareManifests(manifestText, QJsonDocument(local).toJson());
             const QUrl address(manifest.downloadUrl, QUrl::TolerantMode);
-            const bool downloadable = address.isValid()
+            const bool downloadable =
+                address.isValid()
                 && (address.scheme() == QStringLiteral("http") || address.scheme() == QStringLiteral("https"))
                 && !address.host().isEmpty();
             FUZZ_ASSERT(offer.available == downloadable);

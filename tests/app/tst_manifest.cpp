@@ -196,12 +196,13 @@ void TestManifest::compare_data()
         << QString() << QStringList {noAddressWarning};
     // Only what the updater can download from is offered.
     const QByteArray four = R"({"Version": 4})";
-    for (const QString &unusable : {u"   "_s, u"files/x.exe"_s, u"/files/Velm/x.exe"_s, u"//u.example/x.exe"_s,
-                                    u" https://u.example/x.exe"_s, u"ftp://u.example/x.exe"_s,
-                                    u"file:///C:/Velm/x.exe"_s, u"mailto:updates@u.example"_s,
-                                    u"https:///x.exe"_s, u"http:x.exe"_s, u"http://:80/x.exe"_s,
-                                    u"https://u example/x.exe"_s}) {
-        const QByteArray remote = QJsonDocument(QJsonObject {{u"Version"_s, 5}, {u"URL"_s, unusable}}).toJson();
+    for (const QString &unusable :
+         {u"   "_s, u"files/x.exe"_s, u"/files/Velm/x.exe"_s, u"//u.example/x.exe"_s,
+          u" https://u.example/x.exe"_s, u"ftp://u.example/x.exe"_s, u"file:///C:/Velm/x.exe"_s,
+          u"mailto:updates@u.example"_s, u"https:///x.exe"_s, u"http:x.exe"_s, u"http://:80/x.exe"_s,
+          u"https://u example/x.exe"_s}) {
+        const QByteArray remote =
+            QJsonDocument(QJsonObject {{u"Version"_s, 5}, {u"URL"_s, unusable}}).toJson();
         QTest::addRow("newer, URL \"%s\"", qPrintable(unusable))
             << remote << four << false << QString() << QStringList {unusableAddressWarning(unusable)};
     }

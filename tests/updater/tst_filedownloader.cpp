@@ -289,8 +289,9 @@ void TestFileDownloader::failures_data()
     // Compressed although the file was asked for as stored.
     LocalServer::Response gzipAlways = ok(randomBytes(60000), 3);
     gzipAlways.compression = LocalServer::Compression::Always;
-    QTest::newRow("gzip whatever was asked") << Routes {{u"/setup.exe"_s, gzipAlways}}
-                                             << u"{server}/setup.exe"_s << u"tmp/"_s << compressed << networkLog;
+    QTest::newRow("gzip whatever was asked")
+        << Routes {{u"/setup.exe"_s, gzipAlways}} << u"{server}/setup.exe"_s << u"tmp/"_s << compressed
+        << networkLog;
     LocalServer::Response deflate = ok(qCompress(randomBytes(10000)).mid(4)); // zlib stream
     deflate.headers = {{"Content-Encoding", "deflate"}};
     QTest::newRow("deflate whatever was asked")
