@@ -31,6 +31,16 @@ Manifest fromDocument(const QJsonDocument &document)
     return manifest;
 }
 
+// Whether the updater could download from address: it reads the address
+// just so, and anything else leaves it with nothing to fetch.
+bool isDownloadAddress(const QString &address)
+{
+    const QUrl url(address, QUrl::TolerantMode);
+    const QString scheme = url.scheme();
+    return url.isValid() && !url.isRelative() && (scheme == u"http"_s || scheme == u"https"_s)
+        && !url.host().isEmpty();
+}
+
 } // namespace
 
 QUrl manifestUrl(const QString &host)
@@ -87,7 +97,15 @@ UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &loc
                                 u"address (\"URL\"); the update is not offered"_s.arg(remote.releaseNumber);
         return offer;
     }
+    if (!isDownloadAddress(remote.downloadUrl)) {
+        qWarning().noquote() << u"The server's Version.json offers release %1 but its address (\"URL\") "
+                                u"\"%2\" is not an absolute http or https address with a host; the update "
+                                u"is not offered"_s.arg(QString::number(remote.releaseNumber),
+                                                        remote.downloadUrl);
+        return offer;
+    }
     offer.available = true;
+    // As written: the updater reads it the same way.
     offer.downloadUrl = remote.downloadUrl;
     return offer;
 }

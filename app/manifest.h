@@ -38,8 +38,8 @@ QString repairedManifestText(const QString &text);
 Manifest readManifest(const QByteArray &jsonData);
 
 // Compares the server's manifest with the local one (read in that order).
-// A newer release whose manifest names no address is not offered, since the
-// updater could do nothing with it.
+// A newer release is offered only with an absolute http or https address
+// that names a host, since the updater could do nothing with any other.
 UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText);
 
 // The updater that ships beside OperatorVelm in applicationDir.

@@ -8,16 +8,11 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
-#include <QFutureWatcher>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
-#include <QtConcurrent/QtConcurrentRun>
-#if QT_CONFIG(ssl)
-#include <QSslConfiguration>
-#endif
 
 #include <utility>
 
@@ -35,16 +30,15 @@ OperatorVelm::OperatorVelm(const QUrl &manifestAddress, const QString &updaterPr
     , manifestAddress(manifestAddress)
     , updaterProgram(updaterProgram)
 {
-    // First, so that loading the TLS library overlaps building the windows.
-    // The outcome arrives through the event loop, after the form is set up.
-    checkForUpdates([this](bool available) { showUpdateOutcome(available); });
-
     ui->setupUi(this);
 
     // The tool windows have no parent so that each is a window of its own;
     // they live as long as this window and keep what was typed into them.
     perekrutWindow = new Perekrut(nullptr);
     sverkaWindow = new Sverka(nullptr);
+
+    // Last: the outcome arrives through the event loop and needs the form.
+    checkForUpdates([this](bool available) { showUpdateOutcome(available); });
 }
 
 OperatorVelm::~OperatorVelm()
@@ -55,26 +49,6 @@ OperatorVelm::~OperatorVelm()
 }
 
 bool OperatorVelm::checkForUpdates(std::function<void(bool)> callback)
-{
-    // Loading the TLS library takes longer than building this whole window.
-    // A pool thread loads it while the window comes up, and the request goes
-    // out once it is there. The watcher is a child of the window, so a
-    // window gone by then sends nothing.
-    auto *tlsLoaded = new QFutureWatcher<void>(this);
-    connect(tlsLoaded, &QFutureWatcher<void>::finished, this,
-            [this, tlsLoaded, callback = std::move(callback)]() mutable {
-                tlsLoaded->deleteLater();
-                requestManifest(std::move(callback));
-            });
-    tlsLoaded->setFuture(QtConcurrent::run([] {
-#if QT_CONFIG(ssl)
-        QSslConfiguration::defaultConfiguration();
-#endif
-    }));
-    return true;
-}
-
-void OperatorVelm::requestManifest(std::function<void(bool)> callback)
 {
     // A child of the window, so that a check still running when the window
     // goes takes its reply and any queued outcome along.
@@ -103,6 +77,7 @@ void OperatorVelm::requestManifest(std::function<void(bool)> callback)
         QMetaObject::invokeMethod(
             this, [callback, available = offer.available] { callback(available); }, Qt::QueuedConnection);
     });
+    return true;
 }
 
 int OperatorVelm::getVersion(const QByteArray &jsonData)

@@ -37,7 +37,6 @@ private slots:
     void on_btnUpdater_clicked();
 
 private:
-    void requestManifest(std::function<void(bool)> callback);
     void showUpdateOutcome(bool available);
 
     Ui::OperatorVelm *ui;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Start-up time of OperatorVelm against a bare QMainWindow with four buttons,
-# offscreen, from the application object to the main window exposed.
+# Start-up time of OperatorVelm against a bare QMainWindow with four buttons
+# that sends one HTTPS GET as well, offscreen, from the application object to
+# the main window exposed.
 # Usage: bench/startup.sh [rounds]   (default 30, alternating the two)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
@@ -29,6 +30,6 @@ median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) 
 bare=$(median "${bare_times[@]}")
 velm=$(median "${velm_times[@]}")
 echo "rounds: $rounds (each a fresh process)"
-echo "bare QMainWindow, 4 buttons: median ${bare} us"
-echo "OperatorVelm:                median ${velm} us"
-awk -v a="$velm" -v b="$bare" 'BEGIN { printf "ratio OperatorVelm/bare: %.3f (goal: at most 1.50)\n", a / b }'
+echo "bare QMainWindow, 4 buttons + HTTPS GET: median ${bare} us"
+echo "OperatorVelm:                            median ${velm} us"
+awk -v a="$velm" -v b="$bare" 'BEGIN { printf "ratio OperatorVelm/bare: %.3f (goal: at most 1.20)\n", a / b }'

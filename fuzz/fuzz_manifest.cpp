@@ -1,11 +1,13 @@
 // The release number of a manifest: any bytes read without a crash, and a
 // valid JSON manifest always gives its own "Version" and "URL", whatever its
-// strings hold (colons, quotes, escapes, any Unicode).
+// strings hold (colons, quotes, escapes, any Unicode), and is offered only
+// with an address the updater can download from.
 #include "fuzzinput.h"
 #include "manifest.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUrl>
 
 #include <cstring>
 #include <limits>
@@ -62,11 +64,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
         }
         if (version > std::numeric_limits<qint32>::min() && key.isEmpty()) {
-            // A newer server release with an address is offered, with that address.
+            // A newer server release is offered exactly when the updater can
+            // download from its address, and with that address as written.
             QJsonObject local;
             local.insert(QStringLiteral("Version"), version - 1);
             const UpdateOffer offer = compareManifests(manifestText, QJsonDocument(local).toJson());
-            FUZZ_ASSERT(offer.available == !manifest.downloadUrl.isEmpty());
+            const QUrl address(manifest.downloadUrl, QUrl::TolerantMode);
+            const bool downloadable =
+                address.isValid()
+                && (address.scheme() == QStringLiteral("http") || address.scheme() == QStringLiteral("https"))
+                && !address.host().isEmpty();
+            FUZZ_ASSERT(offer.available == downloadable);
             FUZZ_ASSERT(offer.downloadUrl == (offer.available ? manifest.downloadUrl : QString()));
         }
     }

@@ -24,6 +24,11 @@ QString saveFailedText()
     return u"Failed to save the file"_s;
 }
 
+QString encodedFileText()
+{
+    return u"Server sent the file compressed instead of as stored"_s;
+}
+
 // The library ends such a reply with an error of its own; its body is the
 // server's error page and must not reach the file.
 bool isErrorPage(const QNetworkReply *reply)
@@ -32,14 +37,28 @@ bool isErrorPage(const QNetworkReply *reply)
     return status.isValid() && status.toInt() >= 400;
 }
 
-// The body length the server announced, or -1. A compressed body is
-// announced by its compressed size, which says nothing about the bytes
-// decoded from it.
+// Whether the server sent the file encoded although it was asked for as
+// stored. Such bytes are not the file, and the library does not decode a
+// body it did not ask to be compressed. Only a body that would be saved
+// counts: a redirect's or an error page's is dropped anyway.
+bool isEncodedFile(const QNetworkReply *reply)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status < 200 || status >= 300)
+        return false;
+    const QList<QByteArray> codings = reply->rawHeader("Content-Encoding").split(',');
+    for (const QByteArray &coding : codings) {
+        const QByteArray name = coding.trimmed().toLower();
+        if (!name.isEmpty() && name != "identity")
+            return true;
+    }
+    return false;
+}
+
+// The body length the server announced, or -1. The body is never
+// compressed on the way, so this is the length of the file itself.
 qint64 announcedBodyLength(const QNetworkReply *reply)
 {
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!encoding.isEmpty() && encoding != "identity")
-        return -1;
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     return length.isValid() ? length.toLongLong() : -1;
 }
@@ -95,11 +114,21 @@ void FileDownloader::downloadFile(const QString &url, const QString &savePath)
     cancel();
     this->savePath = savePath;
     const QUrl address(url, QUrl::TolerantMode);
-    QNetworkReply *reply = manager.get(QNetworkRequest(address));
+    QNetworkRequest request(address);
+    // Without this the library asks for a compressed body and decodes it
+    // unseen: the announced length is then the compressed one, and a
+    // compressed stream that just stops ends without an error.
+    request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply *reply = manager.get(request);
     reply->setReadBufferSize(readBufferBytes);
     activeReply = reply;
     bytesSaved = 0;
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::onDownloadProgress);
+    // Refused as soon as the headers say so, before anything is written.
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        if (isEncodedFile(reply))
+            failTransfer(encodedFileText());
+    });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
         if (!saveAvailableData(reply))
             failSave();
@@ -159,6 +188,13 @@ bool FileDownloader::openTarget()
     return target->open(QIODevice::WriteOnly);
 }
 
+void FileDownloader::failTransfer(const QString &text)
+{
+    cancel();
+    qDebug() << "Error downloading file:" << text;
+    emit downloadError(text);
+}
+
 void FileDownloader::failSave()
 {
     cancel();
@@ -187,10 +223,7 @@ void FileDownloader::onFileDownloaded(QNetworkReply *reply)
     // closes the connection in the middle of an announced body.
     const qint64 announced = announcedBodyLength(reply);
     if (announced >= 0 && bytesSaved < announced) {
-        target.reset();
-        const QString text = u"Connection closed before the whole file was received"_s;
-        qDebug() << "Error downloading file:" << text;
-        emit downloadError(text);
+        failTransfer(u"Connection closed before the whole file was received"_s);
         return;
     }
     // An empty body never opened the target.

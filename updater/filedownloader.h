@@ -55,6 +55,7 @@ private:
     bool saveAvailableData(QNetworkReply *reply);
     bool openTarget();
     void failSave();
+    void failTransfer(const QString &text);
 
     QNetworkAccessManager manager;
     QString fileName;

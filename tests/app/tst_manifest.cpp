@@ -3,6 +3,7 @@
 #include "logcapture.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonParseError>
 #include <QTest>
 
@@ -23,6 +24,12 @@ QString parseErrorLine(const QString &repairedText)
 
 const QString noAddressWarning =
     u"The server's Version.json offers release 5 but names no address (\"URL\"); the update is not offered"_s;
+
+QString unusableAddressWarning(const QString &address)
+{
+    return u"The server's Version.json offers release 5 but its address (\"URL\") \""_s + address
+         + u"\" is not an absolute http or https address with a host; the update is not offered"_s;
+}
 
 } // namespace
 
@@ -187,6 +194,22 @@ void TestManifest::compare_data()
     QTest::newRow("newer, URL not a string")
         << QByteArray(R"({"Version": 5, "URL": ["x"]})") << QByteArray(R"({"Version": 4})") << false
         << QString() << QStringList {noAddressWarning};
+    // Only what the updater can download from is offered.
+    const QByteArray four = R"({"Version": 4})";
+    for (const QString &unusable :
+         {u"   "_s, u"files/x.exe"_s, u"/files/Velm/x.exe"_s, u"//u.example/x.exe"_s,
+          u" https://u.example/x.exe"_s, u"ftp://u.example/x.exe"_s, u"file:///C:/Velm/x.exe"_s,
+          u"mailto:updates@u.example"_s, u"https:///x.exe"_s, u"http:x.exe"_s, u"http://:80/x.exe"_s,
+          u"https://u example/x.exe"_s}) {
+        const QByteArray remote =
+            QJsonDocument(QJsonObject {{u"Version"_s, 5}, {u"URL"_s, unusable}}).toJson();
+        QTest::addRow("newer, URL \"%s\"", qPrintable(unusable))
+            << remote << four << false << QString() << QStringList {unusableAddressWarning(unusable)};
+    }
+    // A usable address goes on exactly as written, not as QUrl would spell it.
+    QTest::newRow("newer, http, spelled loosely")
+        << QByteArray(R"({"Version": 5, "URL": "HTTP://U.Example:8080/files/Файл 5.exe?a=b c"})") << four
+        << true << u"HTTP://U.Example:8080/files/Файл 5.exe?a=b c"_s << QStringList();
     QTest::newRow("empty local file")
         << QByteArray(R"({"Version": 2, "URL": "https://u/f.exe"})") << QByteArray() << true
         << u"https://u/f.exe"_s << QStringList {parseErrorLine(QString())};

@@ -357,8 +357,9 @@ void TestUpdateCheck::windowGoesBeforeTheRequestLeaves()
     QSignalSpy connected(&server, &QTcpServer::newConnection);
     QVERIFY(writeFile(u"version.json"_s, R"({"Version": 1})"));
 
-    // Gone while the TLS library may still be loading: the request must not
-    // go out afterwards on behalf of a window that no longer exists.
+    // Gone before the event loop could send the request: the request must
+    // not go out afterwards, nor its reply reach a window that no longer
+    // exists.
     windowAsking(server).reset();
     QTest::qWait(500);
     QCOMPARE(connected.count(), 0);

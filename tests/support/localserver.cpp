@@ -33,6 +33,33 @@ QByteArray reasonPhrase(int status)
     }
 }
 
+quint32 crc32(const QByteArray &data)
+{
+    quint32 crc = 0xffffffffU;
+    for (const char byte : data) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320U & (0U - (crc & 1U)));
+    }
+    return ~crc;
+}
+
+void appendLittleEndian(QByteArray &bytes, quint32 value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.append(char((value >> shift) & 0xffU));
+}
+
+bool acceptsGzip(const LocalServer::Request &request)
+{
+    const QList<QByteArray> codings = request.headers.value("accept-encoding").split(',');
+    for (const QByteArray &coding : codings) {
+        if (coding.split(';').constFirst().trimmed().toLower() == "gzip")
+            return true;
+    }
+    return false;
+}
+
 QByteArray readResource(const QString &name)
 {
     QFile file(u":/velm-test-certs/"_s + name);
@@ -148,6 +175,12 @@ void LocalServer::answer(QTcpSocket *socket, const Request &request)
         response.body = "no such file";
     }
 
+    if (response.compression == Compression::Always
+        || (response.compression == Compression::WhenAccepted && acceptsGzip(request))) {
+        response.body = gzipped(response.body);
+        response.headers.append({QByteArray("Content-Encoding"), QByteArray("gzip")});
+    }
+
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
                     + "\r\nConnection: close\r\n";
     if (response.announcedLength != -2) {
@@ -178,6 +211,19 @@ void LocalServer::answer(QTcpSocket *socket, const Request &request)
         if (guard)
             guard->disconnectFromHost();
     });
+}
+
+QByteArray gzipped(const QByteArray &data)
+{
+    // qCompress gives a 4-byte size, then a zlib stream: a 2-byte header,
+    // the raw deflate data and a 4-byte Adler-32. gzip wraps the same
+    // deflate data in a header of its own and a CRC-32 and size trailer.
+    const QByteArray zlib = qCompress(data);
+    QByteArray gzip("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+    gzip += zlib.mid(4 + 2, zlib.size() - 4 - 2 - 4);
+    appendLittleEndian(gzip, crc32(data));
+    appendLittleEndian(gzip, quint32(data.size()));
+    return gzip;
 }
 
 QSslCertificate trustedCertificate()

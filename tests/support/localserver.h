@@ -23,16 +23,25 @@ class LocalServer final : public QObject
     Q_DISABLE_COPY_MOVE(LocalServer)
 
 public:
+    // Whether the body goes out gzip-compressed, with Content-Encoding: gzip.
+    enum class Compression {
+        Never,
+        WhenAccepted, // only if the request's Accept-Encoding names gzip
+        Always,       // whatever the request asked for
+    };
+
     struct Response
     {
         int status = 200;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
-        // Content-Length to announce; -1 announces body.size(), -2 announces
-        // nothing and ends the body by closing the connection.
+        Compression compression = Compression::Never;
+        // Content-Length to announce; -1 announces the size of the body as
+        // sent (compressed, if it is), -2 announces nothing and ends the
+        // body by closing the connection.
         qint64 announcedLength = -1;
-        // Send only this many bytes of the body, then drop the connection
-        // (-1 sends it all).
+        // Send only this many bytes of the body as sent, then drop the
+        // connection (-1 sends it all).
         qint64 sendOnly = -1;
         // Split the body into this many writes, flushed one event loop pass
         // apart, so that the client sees progress in steps.
@@ -77,6 +86,9 @@ private:
     QList<Request> m_requests;
     QHash<QTcpSocket *, QByteArray> m_pending;
 };
+
+// data in the gzip format (RFC 1952), as a compressing server sends it.
+QByteArray gzipped(const QByteArray &data);
 
 // Test certificates, valid for 127.0.0.1 and localhost. trustedCertificate()
 // is added to the default TLS configuration by trustTestCertificate(); the

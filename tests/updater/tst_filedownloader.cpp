@@ -30,6 +30,7 @@ namespace {
 
 const QString saveFailed = u"Failed to save the file"_s;
 const QString cutShort = u"Connection closed before the whole file was received"_s;
+const QString compressed = u"Server sent the file compressed instead of as stored"_s;
 const QByteArray earlierContent = "earlier, complete file";
 
 LocalServer::Response ok(const QByteArray &body, int pieces = 1)
@@ -218,12 +219,17 @@ void TestFileDownloader::savesBody_data()
     QTest::newRow("unannounced size")
         << Routes {{u"/setup.exe"_s, unannounced}} << u"/setup.exe"_s << u"setup.exe"_s << small << false;
 
-    // Announced by its compressed size, which exceeds the decoded one.
-    const QByteArray incompressible = randomBytes(10000);
-    LocalServer::Response compressed = ok(qCompress(incompressible).mid(4)); // zlib stream
-    compressed.headers = {{"Content-Encoding", "deflate"}};
-    QTest::newRow("compressed body") << Routes {{u"/setup.exe"_s, compressed}} << u"/setup.exe"_s
-                                     << u"setup.exe"_s << incompressible << false;
+    // The file is asked for as stored, and a server that would compress it
+    // only on request sends it so.
+    const QByteArray text = QByteArray("OperatorVelm release notes\r\n").repeated(2000);
+    LocalServer::Response offersGzip = ok(text, 3);
+    offersGzip.compression = LocalServer::Compression::WhenAccepted;
+    QTest::newRow("compression offered, identity honoured")
+        << Routes {{u"/setup.exe"_s, offersGzip}} << u"/setup.exe"_s << u"setup.exe"_s << text << true;
+    LocalServer::Response identity = ok(small);
+    identity.headers = {{"Content-Encoding", "Identity"}};
+    QTest::newRow("Content-Encoding: identity")
+        << Routes {{u"/setup.exe"_s, identity}} << u"/setup.exe"_s << u"setup.exe"_s << small << false;
 
     const QByteArray large = randomBytes(3 * 1024 * 1024 + 17);
     QTest::newRow("larger than the read buffer")
@@ -252,6 +258,10 @@ void TestFileDownloader::savesBody()
     QVERIFY(contents(savePath + savedName) == expected);
     QCOMPARE(outcome.log, (QStringList {debugLine("File name extracted from URL:", savedName),
                                         debugLine("File downloaded and saved to:", savePath + savedName)}));
+    // Redirects included, every request asks for the file as stored.
+    QVERIFY(!server.requests().isEmpty());
+    for (const LocalServer::Request &request : server.requests())
+        QCOMPARE(request.headers.value("accept-encoding"), QByteArray("identity"));
 }
 
 void TestFileDownloader::failures_data()
@@ -285,6 +295,36 @@ void TestFileDownloader::failures_data()
     QTest::newRow("body shorter than announced")
         << Routes {{u"/setup.exe"_s, chunked}} << u"{server}/setup.exe"_s << u"tmp/"_s << cutShort
         << networkLog;
+    // Had the library asked for gzip, this would end without an error, the
+    // decoded part saved as the file.
+    LocalServer::Response gzipCutShort = ok(randomBytes(60000), 2);
+    gzipCutShort.compression = LocalServer::Compression::WhenAccepted;
+    gzipCutShort.sendOnly = 30000;
+    QTest::newRow("compressing server, body cut short")
+        << Routes {{u"/setup.exe"_s, gzipCutShort}} << u"{server}/setup.exe"_s << u"tmp/"_s
+        << u"Connection closed"_s << networkLog;
+    // Compressed although the file was asked for as stored.
+    LocalServer::Response gzipAlways = ok(randomBytes(60000), 3);
+    gzipAlways.compression = LocalServer::Compression::Always;
+    QTest::newRow("gzip whatever was asked")
+        << Routes {{u"/setup.exe"_s, gzipAlways}} << u"{server}/setup.exe"_s << u"tmp/"_s << compressed
+        << networkLog;
+    LocalServer::Response deflate = ok(qCompress(randomBytes(10000)).mid(4)); // zlib stream
+    deflate.headers = {{"Content-Encoding", "deflate"}};
+    QTest::newRow("deflate whatever was asked")
+        << Routes {{u"/setup.exe"_s, deflate}} << u"{server}/setup.exe"_s << u"tmp/"_s << compressed
+        << networkLog;
+    LocalServer::Response encodedEmpty = ok({});
+    encodedEmpty.headers = {{"Content-Encoding", "identity, gzip"}};
+    QTest::newRow("gzip announced, empty body")
+        << Routes {{u"/setup.exe"_s, encodedEmpty}} << u"{server}/setup.exe"_s << u"tmp/"_s << compressed
+        << networkLog;
+    // An error page says what went wrong, compressed or not.
+    LocalServer::Response compressedError = serverError;
+    compressedError.compression = LocalServer::Compression::Always;
+    QTest::newRow("500, compressed page")
+        << Routes {{u"/setup.exe"_s, compressedError}} << u"{server}/setup.exe"_s << u"tmp/"_s
+        << u"Internal Server Error"_s << networkLog;
 
     // Unsafe names; the library sends "." and ".." segments resolved.
     const Routes everywhere {{u"/"_s, ok(page, 2)},
@@ -348,7 +388,7 @@ void TestFileDownloader::failures()
     const Outcome outcome = download(address, folder->path() + u'/' + savePath);
     QCOMPARE(outcome.finished, 0);
     QCOMPARE(outcome.errors.size(), 1);
-    if (error == saveFailed || error == cutShort)
+    if (error == saveFailed || error == cutShort || error == compressed)
         QCOMPARE(outcome.errors.constFirst(), error);
     else
         QVERIFY2(outcome.errors.constFirst().contains(error), qPrintable(outcome.errors.constFirst()));
