@@ -352,6 +352,10 @@ void TestFileDownloader::failures_data()
                                  << saveFailed << saveLog;
     QTest::newRow("trailing dot") << Routes {{u"/setup.exe."_s, ok(page)}} << u"{server}/setup.exe."_s
                                   << u"tmp/"_s << saveFailed << saveLog;
+    // Windows cannot replace a file that another program holds open; on
+    // other systems the new file replaces it.
+    QTest::newRow("earlier file held open") << Routes {{u"/in-use.exe"_s, ok(page, 2)}}
+                                            << u"{server}/in-use.exe"_s << u"tmp/"_s << saveFailed << saveLog;
 #endif
     QTest::newRow("target is a folder")
         << Routes {{u"/folder"_s, ok(page)}} << u"{server}/folder"_s << u"tmp/"_s << saveFailed << saveLog;
@@ -379,10 +383,15 @@ void TestFileDownloader::failures()
         .replace(u"{closed}"_s, QString::number(closedPort));
 
     // An earlier file of the same name, and a folder under the name "folder".
+    // An earlier "in-use.exe" stays open meanwhile, as a running installer
+    // keeps itself open.
     const QString name = fileNameFromUrl(QUrl(address, QUrl::TolerantMode));
     const bool earlier = isSafeFileName(name) && name != u"folder"_s && QDir(folder->path()).exists(savePath);
     if (earlier)
         QVERIFY(writeFile(folder->path() + u'/' + savePath + name, earlierContent));
+    QFile inUse(folder->path() + u'/' + savePath + name);
+    if (earlier && name == u"in-use.exe"_s)
+        QVERIFY(inUse.open(QIODevice::ReadOnly));
     QVERIFY(QDir(this->savePath).mkdir(u"folder"_s));
 
     const Outcome outcome = download(address, folder->path() + u'/' + savePath);
