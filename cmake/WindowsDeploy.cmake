@@ -23,18 +23,16 @@ function(velm_install_windows_runtime)
     foreach(module Core Gui Widgets Network)
         install(FILES "$<TARGET_FILE:Qt6::${module}>" DESTINATION .)
     endforeach()
-    # Plugin and the folder Qt looks for it in, beside the programs.
-    set(plugins
-        QWindowsIntegrationPlugin platforms
-        QModernWindowsStylePlugin styles
-        QWindowsVistaStylePlugin styles
-        QSchannelBackendPlugin tls)
-    while(plugins)
-        list(POP_FRONT plugins plugin folder)
-        if(TARGET Qt6::${plugin})
-            install(FILES "$<TARGET_FILE:Qt6::${plugin}>" DESTINATION ${folder})
+    # The plugins Qt loads at run time, in the folders it looks for them in.
+    set(plugin_dir "${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}")
+    foreach(plugin platforms/qwindows.dll styles/qmodernwindowsstyle.dll tls/qschannelbackend.dll)
+        if(EXISTS "${plugin_dir}/${plugin}")
+            get_filename_component(folder "${plugin}" DIRECTORY)
+            install(FILES "${plugin_dir}/${plugin}" DESTINATION ${folder})
+        else()
+            message(WARNING "Qt plugin ${plugin} not found in ${plugin_dir}; the folder will lack it")
         endif()
-    endwhile()
+    endforeach()
     if(MINGW)
         foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
             execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}

@@ -161,6 +161,8 @@ missing_dlls="$(in_chroot bash -c '
     system32=$wineprefix/drive_c/windows/system32
     find "$folder" -iname "*.exe" -o -iname "*.dll" | while read -r binary; do
         x86_64-w64-mingw32-objdump -p "$binary" | awk "/DLL Name:/ { print \$3 }" | while read -r dll; do
+            # API sets (api-ms-win-*) are resolved by the Windows loader itself.
+            case "${dll,,}" in api-ms-win-*|ext-ms-win-*) continue ;; esac
             if ! find "$folder" -maxdepth 1 -iname "$dll" | grep -q . \
                 && ! find "$system32" -maxdepth 1 -iname "$dll" | grep -q .; then
                 echo "$(basename "$binary") needs $dll"
@@ -289,8 +291,8 @@ in_chroot bash -uo pipefail -c '
     id=$(waitwindow "^OperatorVelm$" 60) || fail "the shipped OperatorVelm.exe showed no window"
     echo "end to end: the shipped OperatorVelm.exe shows its window"
     xdotool windowclose "$id" 2>/dev/null || xdotool key --window "$id" alt+F4
-    for _ in $(seq 1 50); do pgrep -f "OperatorVelm.exe" >/dev/null || break; sleep 0.2; done
-    pkill -f "OperatorVelm.exe" 2>/dev/null
+    for _ in $(seq 1 50); do pgrep -x "OperatorVelm.ex" >/dev/null || break; sleep 0.2; done
+    pkill -x "OperatorVelm.ex" 2>/dev/null
 
     cd "$e2e/folder"
     wine OperatorVelm.exe >"$e2e/operatorvelm.log" 2>&1 &
@@ -312,13 +314,13 @@ in_chroot bash -uo pipefail -c '
         fail "Updater showed no \"Download Complete\" box"
     }
     import -window "$done_id" "$work/updater-complete.png" 2>/dev/null
-    pgrep -f "OperatorVelm.exe" >/dev/null && fail "OperatorVelm.exe did not quit after starting the updater"
+    pgrep -x "OperatorVelm.ex" >/dev/null && fail "OperatorVelm.exe did not quit after starting the updater"
     cmp "$e2e/server/files/Velm/OperatorVelm-2.exe" tmp/OperatorVelm-2.exe || fail "the saved file differs"
     [ "$(ls -A tmp)" = "OperatorVelm-2.exe" ] || fail "tmp/ holds more than the file: $(ls -A tmp)"
     echo "end to end: tmp/OperatorVelm-2.exe is the served file byte for byte, and nothing else is in tmp/"
     xdotool key --window "$done_id" Return
-    for _ in $(seq 1 50); do pgrep -f "Updater.exe" >/dev/null || break; sleep 0.2; done
-    pgrep -f "Updater.exe" >/dev/null && fail "Updater.exe did not end after its box"
+    for _ in $(seq 1 50); do pgrep -x "Updater.exe" >/dev/null || break; sleep 0.2; done
+    pgrep -x "Updater.exe" >/dev/null && fail "Updater.exe did not end after its box"
     echo "end to end: Updater.exe ended after its box was dismissed"
     wineserver -k 2>/dev/null
     kill "$xvfb" 2>/dev/null
