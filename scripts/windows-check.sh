@@ -147,7 +147,7 @@ for program in OperatorVelm Updater; do
     grep -q 'file format pei-x86-64' <<<"$headers" || check_failed "$program.exe is not an x86-64 program"
     grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]+\(Windows GUI\)' <<<"$headers" \
         || check_failed "$program.exe is not a GUI-subsystem program"
-    manifest="$(in_chroot wrestool -x --type=24 "$exe" 2>/dev/null || true)"
+    manifest="$(in_chroot wrestool -x --raw --type=24 "$exe" 2>/dev/null || true)"
     grep -q 'level="asInvoker"' <<<"$manifest" || check_failed "$program.exe: no asInvoker manifest"
     grep -q 'name="Microsoft.Windows.Common-Controls"' <<<"$manifest" && grep -q 'version="6.0.0.0"' <<<"$manifest" \
         || check_failed "$program.exe: manifest does not ask for common controls 6.0.0.0"
