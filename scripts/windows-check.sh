@@ -77,7 +77,10 @@ if [ ! -f "$qt_cache/$qt_version/.velm-qt-ready" ]; then
         options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/sources.list.d"
                  -o "Dir::State::Lists=$apt/lists")
         # An interrupted run goes on where it stopped.
-        source_dir=$(find "$cache/source" -mindepth 1 -maxdepth 1 -type d -name "qt6-base-*" 2>/dev/null | head -n 1)
+        source_dir=""
+        if [ -d "$cache/source" ]; then
+            source_dir=$(find "$cache/source" -mindepth 1 -maxdepth 1 -type d -name "qt6-base-*" | head -n 1)
+        fi
         if [ -z "$source_dir" ]; then
             apt-get "${options[@]}" update -qq
             rm -rf "$cache/source" "$cache/build"
