@@ -216,6 +216,7 @@ void TestUpdateCheck::outcome()
         QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
         address = QUrl(u"https://127.0.0.1:%1%2"_s.arg(closed.serverPort()).arg(manifestPath));
     } else {
+        VELM_SKIP_WITHOUT_LOCAL_TLS();
         QVERIFY(server == Server::Trusted ? localServer.listenTls(trustedCertificate(), trustedKey())
                                           : localServer.listenTls(untrustedCertificate(), untrustedKey()));
         address = localServer.url(manifestPath);
@@ -263,6 +264,7 @@ void TestUpdateCheck::clickStartsUpdater_data()
 void TestUpdateCheck::clickStartsUpdater()
 {
     QFETCH(QString, address);
+    VELM_SKIP_WITHOUT_LOCAL_TLS();
 
     LocalServer server;
     QVERIFY(offerUpdate(server, address));
@@ -291,6 +293,7 @@ void TestUpdateCheck::clickStartsUpdater()
 
 void TestUpdateCheck::updaterThatCannotStart()
 {
+    VELM_SKIP_WITHOUT_LOCAL_TLS();
     const QString address = u"https://127.0.0.1:8443/files/Velm/OperatorVelm-5.exe"_s;
     LocalServer server;
     QVERIFY(offerUpdate(server, address));

@@ -264,6 +264,7 @@ QString TestUpdatePath::waitForUpdater(const QString &outcomeLine, const std::fu
 
 void TestUpdatePath::newerReleaseIsDownloaded()
 {
+    VELM_SKIP_WITHOUT_LOCAL_TLS();
     LocalServer fileServer;
     LocalServer::Response installer;
     installer.body = installerBytes();
@@ -291,6 +292,7 @@ void TestUpdatePath::newerReleaseIsDownloaded()
 
 void TestUpdatePath::fileMissingOnTheServer()
 {
+    VELM_SKIP_WITHOUT_LOCAL_TLS();
     QVERIFY(QDir().mkdir(u"tmp"_s));
     const QByteArray earlier = "the installer of an earlier update";
     QFile previous(u"tmp/OperatorVelm-4.exe"_s);

@@ -99,3 +99,14 @@ QSslCertificate untrustedCertificate();
 QSslKey untrustedKey();
 // Makes every QNetworkAccessManager of this process trust trustedCertificate().
 void trustTestCertificate();
+
+// Empty where this process can serve TLS to itself. Under Wine, whose
+// Schannel fails such handshakes, it says so, for a skip.
+QString localTlsMissing();
+
+#define VELM_SKIP_WITHOUT_LOCAL_TLS()                                                                        \
+    do {                                                                                                     \
+        const QString velmTlsMissing = localTlsMissing();                                                    \
+        if (!velmTlsMissing.isEmpty())                                                                       \
+            QSKIP(qPrintable(velmTlsMissing));                                                               \
+    } while (false)

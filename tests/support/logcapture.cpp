@@ -37,8 +37,10 @@ QStringList LogCapture::texts(QtMsgType type) const
     return result;
 }
 
-void LogCapture::handler(QtMsgType type, const QMessageLogContext &, const QString &message)
+void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
+    if (context.category && qstrncmp(context.category, "qt.tlsbackend", 13) == 0)
+        return;
     if (activeCapture)
         activeCapture->m_lines.append({type, message});
 }

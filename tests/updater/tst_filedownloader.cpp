@@ -509,7 +509,7 @@ void TestFileDownloader::destroyedMidTransferSavesNothing()
 void TestFileDownloader::saveFailingPartWay()
 {
 #ifndef Q_OS_UNIX
-    QSKIP("needs setrlimit");
+    QSKIP("needs setrlimit: Windows has no per-process limit on file size");
 #else
     const QByteArray body = randomBytes(qsizetype(2) * 1024 * 1024);
     LocalServer server;
