@@ -86,8 +86,9 @@ bool isSafeFileName(const QString &name)
     if (name.endsWith(u'.') || name.endsWith(u' '))
         return false;
     // Device names stay devices with any extension: "NUL.exe" names no file.
+    // Windows counts the Latin-1 superscripts ¹ ² ³ as port digits too.
     static const QRegularExpression deviceName(
-        u"^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|COM[1-9]|LPT[1-9]) *(\\.|$)"_s,
+        u"^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|(COM|LPT)[1-9\u00B9\u00B2\u00B3]) *(\\.|$)"_s,
         QRegularExpression::CaseInsensitiveOption);
     if (deviceName.match(name).hasMatch())
         return false;

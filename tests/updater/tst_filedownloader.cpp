@@ -173,6 +173,8 @@ void TestFileDownloader::fileNames_data()
     QTest::newRow("device name, space before the dot")
         << u"http://h/f/aux%20.txt"_s << u"aux .txt"_s << elsewhere;
     QTest::newRow("device name inside a name") << u"http://h/f/CONSOLE.exe"_s << u"CONSOLE.exe"_s << true;
+    QTest::newRow("device name, superscript digit")
+        << u"http://h/f/COM%C2%B9.exe"_s << u"COM\u00B9.exe"_s << elsewhere;
     QTest::newRow("COM0 is no device") << u"http://h/f/COM0.exe"_s << u"COM0.exe"_s << true;
     QTest::newRow("trailing dot") << u"http://h/f/setup.exe."_s << u"setup.exe."_s << elsewhere;
     QTest::newRow("trailing space") << u"http://h/f/setup.exe%20"_s << u"setup.exe "_s << elsewhere;
