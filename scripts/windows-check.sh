@@ -184,8 +184,10 @@ for plugin in platforms/qwindows.dll styles/qmodernwindowsstyle.dll tls/qschanne
 done
 
 # -- 4. the test suite under Wine ----------------------------------------------
-# Wine hands no QT_* variable from Linux to a Windows process: the platform
-# and the logging go into the prefix's user environment instead.
+# Wine hands no QT_* variable from Linux to a Windows process: the platform,
+# the logging and a font folder go into the prefix's user environment instead.
+# The offscreen platform otherwise looks for fonts in Qt's own lib/fonts, and
+# warns once, in whichever test first lays out text.
 velm_log "running the test suite under Wine"
 in_chroot bash -euo pipefail -c '
     work=$1; prefix=$2
@@ -194,6 +196,8 @@ in_chroot bash -euo pipefail -c '
     wineboot -i >/dev/null 2>&1
     wine reg add "HKCU\\Environment" /v QT_QPA_PLATFORM /t REG_SZ /d offscreen /f >/dev/null
     wine reg add "HKCU\\Environment" /v QT_FORCE_STDERR_LOGGING /t REG_SZ /d 1 /f >/dev/null
+    wine reg add "HKCU\\Environment" /v QT_QPA_FONTDIR /t REG_SZ /d "Z:\\usr\\share\\fonts\\truetype\\dejavu" \
+        /f >/dev/null
     wineserver -w
     runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
     pthread=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")
