@@ -138,6 +138,11 @@ in_chroot bash -euo pipefail -c '
 # -- 3. the folder that ships -------------------------------------------------
 velm_log "installing the folder that ships into $out/OperatorVelm"
 in_chroot cmake --install "$work/build" --prefix "$work/OperatorVelm"
+# Debian's MinGW runtime and this Qt carry their debug sections, which no
+# operator needs: stripped, the folder shrinks to less than half. The
+# unstripped programs stay in the build folder.
+in_chroot find "$work/OperatorVelm" \( -iname "*.exe" -o -iname "*.dll" \) \
+    -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 (cd "$out" && zip -qr OperatorVelm.zip OperatorVelm)
 
 status=0
