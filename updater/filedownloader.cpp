@@ -5,6 +5,7 @@
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QTimer>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -29,22 +30,31 @@ QString encodedFileText()
     return u"Server sent the file compressed instead of as stored"_s;
 }
 
-// The library ends such a reply with an error of its own; its body is the
-// server's error page and must not reach the file.
-bool isErrorPage(const QNetworkReply *reply)
+QString stalledText(std::chrono::milliseconds silenceLimit)
+{
+    const qint64 seconds = qMax<qint64>(1, (silenceLimit.count() + 999) / 1000);
+    return u"Connection stalled: nothing received for %1 %2"_s.arg(seconds).arg(seconds == 1 ? u"second"_s
+                                                                                             : u"seconds"_s);
+}
+
+// The one rule for "the file came": only a 2xx answer's body is the file. An
+// error page, a redirect the library did not follow (300, a 3xx without a
+// Location) or a 304 is not, and neither is the body of a redirect on the
+// way. An address of a scheme without statuses is its own body.
+bool bodyIsTheFile(const QNetworkReply *reply)
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    return status.isValid() && status.toInt() >= 400;
+    if (!status.isValid())
+        return true;
+    return status.toInt() >= 200 && status.toInt() < 300;
 }
 
 // Whether the server sent the file encoded although it was asked for as
 // stored. Such bytes are not the file, and the library does not decode a
-// body it did not ask to be compressed. Only a body that would be saved
-// counts: a redirect's or an error page's is dropped anyway.
+// body it did not ask to be compressed.
 bool isEncodedFile(const QNetworkReply *reply)
 {
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status < 200 || status >= 300)
+    if (!bodyIsTheFile(reply))
         return false;
     const QList<QByteArray> codings = reply->rawHeader("Content-Encoding").split(',');
     for (const QByteArray &coding : codings) {
@@ -100,6 +110,9 @@ FileDownloader::FileDownloader(QObject *parent)
     : QObject(parent)
 {
     connect(&manager, &QNetworkAccessManager::finished, this, &FileDownloader::onFileDownloaded);
+    silenceTimer.setSingleShot(true);
+    silenceTimer.setInterval(QNetworkRequest::DefaultTransferTimeoutConstant);
+    connect(&silenceTimer, &QTimer::timeout, this, [this] { failTransfer(stalledText(silenceLimit())); });
 }
 
 FileDownloader::~FileDownloader()
@@ -127,19 +140,37 @@ void FileDownloader::downloadFile(const QString &url, const QString &savePath)
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::onDownloadProgress);
     // Refused as soon as the headers say so, before anything is written.
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        silenceTimer.start();
         if (isEncodedFile(reply))
             failTransfer(encodedFileText());
     });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        silenceTimer.start();
         if (!saveAvailableData(reply))
             failSave();
     });
+    // A link that goes silent without closing would otherwise leave the
+    // transfer waiting for ever. Every sign of life starts the wait anew, so
+    // a slow link that still delivers is never cut.
+    connect(reply, &QNetworkReply::redirected, this, [this] { silenceTimer.start(); });
+    silenceTimer.start();
     fileName = fileNameFromUrl(address);
     qDebug() << "File name extracted from URL:" << fileName;
 }
 
+void FileDownloader::setSilenceLimit(std::chrono::milliseconds limit)
+{
+    silenceTimer.setInterval(limit);
+}
+
+std::chrono::milliseconds FileDownloader::silenceLimit() const
+{
+    return silenceTimer.intervalAsDuration();
+}
+
 void FileDownloader::cancel()
 {
+    silenceTimer.stop();
     target.reset(); // without a commit, the temporary file goes with it
     if (QNetworkReply *reply = activeReply) {
         activeReply = nullptr;
@@ -151,12 +182,13 @@ void FileDownloader::cancel()
 
 void FileDownloader::onDownloadProgress(qlonglong bytesReceived, qlonglong bytesTotal)
 {
+    silenceTimer.start();
     emit downloadProgress(bytesReceived, bytesTotal);
 }
 
 bool FileDownloader::saveAvailableData(QNetworkReply *reply)
 {
-    if (isErrorPage(reply)) {
+    if (!bodyIsTheFile(reply)) {
         // Drained all the same: with a bounded buffer, a reply that nobody
         // reads never finishes.
         reply->skip(reply->bytesAvailable());
@@ -209,11 +241,17 @@ void FileDownloader::onFileDownloaded(QNetworkReply *reply)
     if (reply != activeReply)
         return; // dropped earlier: its outcome no longer matters
     activeReply = nullptr;
+    silenceTimer.stop();
 
     if (reply->error() != QNetworkReply::NoError) {
         target.reset();
         qDebug() << "Error downloading file:" << reply->errorString();
         emit downloadError(reply->errorString());
+        return;
+    }
+    if (!bodyIsTheFile(reply)) {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        failTransfer(u"Server answered with status %1 instead of sending the file"_s.arg(status));
         return;
     }
     if (!saveAvailableData(reply)) {

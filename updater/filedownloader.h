@@ -4,7 +4,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <memory>
 
 class QNetworkReply;
@@ -41,6 +43,10 @@ public:
     void downloadFile(const QString &url, const QString &savePath);
     // Drops the running transfer, if any: nothing is saved and no signal follows.
     void cancel();
+    // How long the transfer may go without receiving anything before it
+    // fails; 30 s unless set.
+    void setSilenceLimit(std::chrono::milliseconds limit);
+    std::chrono::milliseconds silenceLimit() const;
 
 signals:
     void downloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
@@ -58,6 +64,7 @@ private:
     void failTransfer(const QString &text);
 
     QNetworkAccessManager manager;
+    QTimer silenceTimer;
     QString fileName;
     QString savePath;
     QPointer<QNetworkReply> activeReply;

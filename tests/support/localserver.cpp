@@ -241,14 +241,17 @@ void LocalServer::answer(QTcpSocket *socket, const Request &request)
     // Each piece goes out on its own pass of the event loop, flushed, so the
     // client reads the body in several steps.
     for (int i = 0; i < pieces; ++i) {
-        QTimer::singleShot(i * 20, this, [guard, piece = body.mid(i * pieceSize, pieceSize)] {
-            if (guard) {
-                guard->write(piece);
-                guard->flush();
-            }
-        });
+        QTimer::singleShot(i * response.pieceIntervalMs, this,
+                           [guard, piece = body.mid(i * pieceSize, pieceSize)] {
+                               if (guard) {
+                                   guard->write(piece);
+                                   guard->flush();
+                               }
+                           });
     }
-    QTimer::singleShot(pieces * 20, this, [guard] {
+    if (response.holdOpen)
+        return;
+    QTimer::singleShot(pieces * response.pieceIntervalMs, this, [guard] {
         if (guard)
             guard->disconnectFromHost();
     });

@@ -43,9 +43,13 @@ public:
         // Send only this many bytes of the body as sent, then drop the
         // connection (-1 sends it all).
         qint64 sendOnly = -1;
-        // Split the body into this many writes, flushed one event loop pass
+        // Split the body into this many writes, flushed pieceIntervalMs
         // apart, so that the client sees progress in steps.
         int pieces = 1;
+        int pieceIntervalMs = 20;
+        // Keep the connection open after the body as sent, as a link that
+        // goes silent does, instead of closing it.
+        bool holdOpen = false;
     };
 
     struct Request

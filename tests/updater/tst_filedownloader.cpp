@@ -16,6 +16,9 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <chrono>
+#include <optional>
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
@@ -31,6 +34,7 @@ namespace {
 const QString saveFailed = u"Failed to save the file"_s;
 const QString cutShort = u"Connection closed before the whole file was received"_s;
 const QString compressed = u"Server sent the file compressed instead of as stored"_s;
+const QString stalled = u"Connection stalled: nothing received for 1 second"_s;
 const QByteArray earlierContent = "earlier, complete file";
 
 LocalServer::Response ok(const QByteArray &body, int pieces = 1)
@@ -84,11 +88,25 @@ struct Outcome
     qint64 endedAfter = -1; // milliseconds from the start to the first outcome
 };
 
-Outcome download(const QString &address, const QString &savePath)
+// Rows whose server holds the connection open or sends slowly run under a
+// silence limit of a second instead of 30, so that they end in seconds.
+std::optional<std::chrono::milliseconds> silenceLimitFor(const Routes &routes)
+{
+    for (const auto &[path, response] : routes) {
+        if (response.holdOpen || response.pieceIntervalMs >= 250)
+            return std::chrono::milliseconds(1000);
+    }
+    return std::nullopt;
+}
+
+Outcome download(const QString &address, const QString &savePath,
+                 std::optional<std::chrono::milliseconds> silenceLimit = std::nullopt)
 {
     LogCapture log;
     Outcome outcome;
     FileDownloader downloader;
+    if (silenceLimit)
+        downloader.setSilenceLimit(*silenceLimit);
     QObject::connect(&downloader, &FileDownloader::downloadFinished, [&] { ++outcome.finished; });
     QObject::connect(&downloader, &FileDownloader::downloadError,
                      [&](const QString &error) { outcome.errors.append(error); });
@@ -233,6 +251,12 @@ void TestFileDownloader::savesBody_data()
     QTest::newRow("Content-Encoding: identity")
         << Routes {{u"/setup.exe"_s, identity}} << u"/setup.exe"_s << u"setup.exe"_s << small << false;
 
+    // Slower in all than the silence limit, but never silent for that long.
+    LocalServer::Response slow = ok(small, 5);
+    slow.pieceIntervalMs = 400;
+    QTest::newRow("slow link that still delivers")
+        << Routes {{u"/setup.exe"_s, slow}} << u"/setup.exe"_s << u"setup.exe"_s << small << true;
+
     const QByteArray large = randomBytes(3 * 1024 * 1024 + 17);
     QTest::newRow("larger than the read buffer")
         << Routes {{u"/big.bin"_s, ok(large, 6)}} << u"/big.bin"_s << u"big.bin"_s << large << true;
@@ -253,7 +277,7 @@ void TestFileDownloader::savesBody()
     if (earlierFile)
         QVERIFY(writeFile(savePath + savedName, earlierContent));
 
-    const Outcome outcome = download(server.url(pathAndQuery).toString(), savePath);
+    const Outcome outcome = download(server.url(pathAndQuery).toString(), savePath, silenceLimitFor(routes));
     QCOMPARE(outcome.errors, QStringList());
     QCOMPARE(outcome.finished, 1);
     QCOMPARE(entries(savePath), QStringList {savedName});
@@ -328,6 +352,27 @@ void TestFileDownloader::failures_data()
         << Routes {{u"/setup.exe"_s, compressedError}} << u"{server}/setup.exe"_s << u"tmp/"_s
         << u"Internal Server Error"_s << networkLog;
 
+    // Statuses the library neither follows nor counts as errors: the page
+    // that comes with them is not the file.
+    LocalServer::Response multipleChoices = ok(page, 2);
+    multipleChoices.status = 300;
+    QTest::newRow("300") << Routes {{u"/setup.exe"_s, multipleChoices}} << u"{server}/setup.exe"_s
+                         << u"tmp/"_s << u"Server answered with status 300 instead of sending the file"_s
+                         << networkLog;
+    LocalServer::Response unknownRedirect = ok(page);
+    unknownRedirect.status = 399;
+    unknownRedirect.headers = {{"Location", "/mirror/setup.exe"}};
+    QTest::newRow("399 with a Location")
+        << Routes {{u"/setup.exe"_s, unknownRedirect}, {u"/mirror/setup.exe"_s, ok(page)}}
+        << u"{server}/setup.exe"_s << u"tmp/"_s
+        << u"Server answered with status 399 instead of sending the file"_s << networkLog;
+    // Half the body, then silence on a connection that stays open.
+    LocalServer::Response stalls = ok(randomBytes(60000), 2);
+    stalls.sendOnly = 30000;
+    stalls.holdOpen = true;
+    QTest::newRow("link goes silent") << Routes {{u"/setup.exe"_s, stalls}} << u"{server}/setup.exe"_s
+                                      << u"tmp/"_s << stalled << networkLog;
+
     // Unsafe names; the library sends "." and ".." segments resolved.
     const Routes everywhere {{u"/"_s, ok(page, 2)},
                              {u"/files/"_s, ok(page, 2)},
@@ -396,10 +441,10 @@ void TestFileDownloader::failures()
         QVERIFY(inUse.open(QIODevice::ReadOnly));
     QVERIFY(QDir(this->savePath).mkdir(u"folder"_s));
 
-    const Outcome outcome = download(address, folder->path() + u'/' + savePath);
+    const Outcome outcome = download(address, folder->path() + u'/' + savePath, silenceLimitFor(routes));
     QCOMPARE(outcome.finished, 0);
     QCOMPARE(outcome.errors.size(), 1);
-    if (error == saveFailed || error == cutShort || error == compressed)
+    if (error == saveFailed || error == cutShort || error == compressed || error == stalled)
         QCOMPARE(outcome.errors.constFirst(), error);
     else
         QVERIFY2(outcome.errors.constFirst().contains(error), qPrintable(outcome.errors.constFirst()));
