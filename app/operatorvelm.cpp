@@ -93,10 +93,17 @@ void OperatorVelm::showUpdateOutcome(bool available)
 
 namespace {
 
+// Brings the tool window back in whatever state the operator left it:
+// hidden, minimized or behind another window. Maximized stays maximized.
 void showOnTop(QWidget *window)
 {
     window->setWindowFlags(window->windowFlags() | Qt::WindowStaysOnTopHint);
+    // show() alone does nothing for a window that is minimized but counts
+    // as visible.
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "operatorvelm.h"
 
+#include "lookup.h"
+
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,13 +12,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QPushButton *button(const OperatorVelm &window, const QString &name)
-{
-    auto *found = window.findChild<QPushButton *>(name);
-    Q_ASSERT_X(found, "button", qPrintable(name));
-    return found;
-}
 
 QWidget *topLevelNamed(const QString &name)
 {
@@ -55,8 +50,8 @@ void TestOperatorVelm::startingState()
         {u"btnUpdater"_s, u"Обновлений нет"_s, false},
     };
     for (const auto &[name, text, enabled] : buttons) {
-        QCOMPARE(button(window, name)->text(), text);
-        QCOMPARE(button(window, name)->isEnabled(), enabled);
+        QCOMPARE(child<QPushButton>(window, name)->text(), text);
+        QCOMPARE(child<QPushButton>(window, name)->isEnabled(), enabled);
     }
 
     // Both tool windows exist from the start, hidden and without a parent.
@@ -73,13 +68,15 @@ void TestOperatorVelm::spacerTakesTheExtraHeight()
     OperatorVelm window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const int gapBefore = button(window, u"btnAbout"_s)->y() - button(window, u"btnSverka"_s)->y();
-    const int heightBefore = button(window, u"btnSverka"_s)->height();
+    const int gapBefore =
+        child<QPushButton>(window, u"btnAbout"_s)->y() - child<QPushButton>(window, u"btnSverka"_s)->y();
+    const int heightBefore = child<QPushButton>(window, u"btnSverka"_s)->height();
 
     window.resize(269, 440);
     QTRY_COMPARE_WITH_TIMEOUT(window.centralWidget()->height() > 400, true, 5000);
-    QCOMPARE(button(window, u"btnAbout"_s)->y() - button(window, u"btnSverka"_s)->y(), gapBefore + 200);
-    QCOMPARE(button(window, u"btnSverka"_s)->height(), heightBefore);
+    QCOMPARE(child<QPushButton>(window, u"btnAbout"_s)->y() - child<QPushButton>(window, u"btnSverka"_s)->y(),
+             gapBefore + 200);
+    QCOMPARE(child<QPushButton>(window, u"btnSverka"_s)->height(), heightBefore);
 }
 
 void TestOperatorVelm::toolWindowIsReusedAndKeepsContents_data()
@@ -87,9 +84,13 @@ void TestOperatorVelm::toolWindowIsReusedAndKeepsContents_data()
     QTest::addColumn<QString>("buttonName");
     QTest::addColumn<QString>("windowName");
     QTest::addColumn<QString>("fieldName");
+    QTest::addColumn<bool>("minimized"); // left minimized instead of closed
 
-    QTest::newRow("Perekrut") << u"btnBlockPerekrut"_s << u"Perekrut"_s << u"lineEditPreviousData"_s;
-    QTest::newRow("Sverka") << u"btnSverka"_s << u"Sverka"_s << u"lineEditKVT"_s;
+    QTest::newRow("Perekrut") << u"btnBlockPerekrut"_s << u"Perekrut"_s << u"lineEditPreviousData"_s << false;
+    QTest::newRow("Sverka") << u"btnSverka"_s << u"Sverka"_s << u"lineEditKVT"_s << false;
+    QTest::newRow("Perekrut, minimized")
+        << u"btnBlockPerekrut"_s << u"Perekrut"_s << u"lineEditPreviousData"_s << true;
+    QTest::newRow("Sverka, minimized") << u"btnSverka"_s << u"Sverka"_s << u"lineEditKVT"_s << true;
 }
 
 void TestOperatorVelm::toolWindowIsReusedAndKeepsContents()
@@ -97,6 +98,7 @@ void TestOperatorVelm::toolWindowIsReusedAndKeepsContents()
     QFETCH(QString, buttonName);
     QFETCH(QString, windowName);
     QFETCH(QString, fieldName);
+    QFETCH(bool, minimized);
 
     OperatorVelm window;
     window.show();
@@ -104,22 +106,29 @@ void TestOperatorVelm::toolWindowIsReusedAndKeepsContents()
     QVERIFY(tool);
     const qsizetype topLevelCount = QApplication::topLevelWidgets().size();
 
-    QTest::mouseClick(button(window, buttonName), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(window, buttonName), Qt::LeftButton);
     QVERIFY(tool->isVisible());
     QVERIFY(tool->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 
     auto *field = tool->findChild<QLineEdit *>(fieldName);
     QVERIFY(field);
     QTest::keyClicks(field, u"12345"_s);
-    QVERIFY(tool->close());
-    QVERIFY(!tool->isVisible());
+    if (minimized) {
+        tool->showMinimized();
+        QVERIFY(tool->isMinimized());
+    } else {
+        QVERIFY(tool->close());
+        QVERIFY(!tool->isVisible());
+    }
 
     // A second and a third click show the same window again, contents kept.
-    QTest::mouseClick(button(window, buttonName), Qt::LeftButton);
-    QTest::mouseClick(button(window, buttonName), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(window, buttonName), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(window, buttonName), Qt::LeftButton);
     QCOMPARE(topLevelNamed(windowName), tool);
     QCOMPARE(QApplication::topLevelWidgets().size(), topLevelCount);
     QVERIFY(tool->isVisible());
+    QVERIFY(!tool->isMinimized());
+    QVERIFY(QTest::qWaitForWindowActive(tool));
     QVERIFY(tool->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QCOMPARE(field->text(), u"12345"_s);
 }
