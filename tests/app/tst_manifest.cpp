@@ -1,10 +1,10 @@
 #include "manifest.h"
 
 #include "logcapture.h"
+#include "lookup.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QTest>
 
 #include <climits>
@@ -12,15 +12,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// The warning the reader writes for text that stays unreadable after repair:
-// the parser's own description of what is wrong with the repaired text.
-QString parseErrorLine(const QString &repairedText)
-{
-    QJsonParseError error;
-    QJsonDocument::fromJson(repairedText.toUtf8(), &error);
-    return u"JSON parse error: "_s + error.errorString();
-}
 
 const QString noAddressWarning =
     u"The server's Version.json offers release 5 but names no address (\"URL\"); the update is not offered"_s;

@@ -4,13 +4,13 @@
 
 #include "localserver.h"
 #include "logcapture.h"
+#include "lookup.h"
 #include "messageboxcatcher.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -33,23 +33,9 @@ const QString pending = u"Обновлений нет"_s;
 const QString available = u"Доступно обновление"_s;
 const QString upToDate = u"Версия актуальна"_s;
 
-QPushButton *updateButton(const OperatorVelm &window)
-{
-    auto *button = window.findChild<QPushButton *>(u"btnUpdater"_s);
-    Q_ASSERT(button);
-    return button;
-}
-
 QByteArray manifest(int releaseNumber, const QString &address)
 {
     return QJsonDocument(QJsonObject {{u"Version"_s, releaseNumber}, {u"URL"_s, address}}).toJson();
-}
-
-QString parseErrorLine(const QString &repairedText)
-{
-    QJsonParseError error;
-    QJsonDocument::fromJson(repairedText.toUtf8(), &error);
-    return u"JSON parse error: "_s + error.errorString();
 }
 
 bool writeFile(const QString &name, const QByteArray &contents)
@@ -228,7 +214,7 @@ void TestUpdateCheck::outcome()
     boxes.arm();
     LogCapture log;
     OperatorVelm window(address, u"/nonexistent/Updater"_s);
-    QPushButton *button = updateButton(window);
+    QPushButton *button = child<QPushButton>(window, u"btnUpdater"_s);
     QCOMPARE(button->text(), pending);
     QTRY_VERIFY_WITH_TIMEOUT(button->text() != pending, 10000);
 
@@ -270,7 +256,7 @@ void TestUpdateCheck::clickStartsUpdater()
     QVERIFY(offerUpdate(server, address));
     OperatorVelm window(server.url(manifestPath), QStringLiteral(VELM_RECORDER_PATH));
     window.show();
-    QPushButton *button = updateButton(window);
+    QPushButton *button = child<QPushButton>(window, u"btnUpdater"_s);
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
 
     LogCapture log;
@@ -299,7 +285,7 @@ void TestUpdateCheck::updaterThatCannotStart()
     QVERIFY(offerUpdate(server, address));
     OperatorVelm window(server.url(manifestPath), workDirectory->filePath(u"no-such-folder/Updater"_s));
     window.show();
-    QPushButton *button = updateButton(window);
+    QPushButton *button = child<QPushButton>(window, u"btnUpdater"_s);
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
 
     MessageBoxCatcher boxes;
@@ -340,8 +326,8 @@ void TestUpdateCheck::windowGoesWhileTheCheckIsPending()
     auto window = windowAsking(silent);
     QVERIFY(connected.wait(10000));
     QTest::qWait(200);
-    QCOMPARE(updateButton(*window)->text(), pending);
-    QVERIFY(!updateButton(*window)->isEnabled());
+    QCOMPARE(child<QPushButton>(*window, u"btnUpdater"_s)->text(), pending);
+    QVERIFY(!child<QPushButton>(*window, u"btnUpdater"_s)->isEnabled());
 
     // The pending request goes with the window; the server hanging up later
     // must find nothing left to call.

@@ -1,6 +1,7 @@
 #include "perekrut.h"
 
 #include "logcapture.h"
+#include "lookup.h"
 #include "messageboxcatcher.h"
 
 #include <QLineEdit>
@@ -17,14 +18,6 @@ private slots:
     void form();
     void click_data();
     void click();
-
-private:
-    static QLineEdit *edit(Perekrut &window, const char *name)
-    {
-        auto *lineEdit = window.findChild<QLineEdit *>(QString::fromLatin1(name));
-        Q_ASSERT(lineEdit);
-        return lineEdit;
-    }
 };
 
 void TestPerekrutWindow::form()
@@ -36,15 +29,15 @@ void TestPerekrutWindow::form()
 
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    edit(window, "lineEditPreviousDate")->setFocus();
+    child<QLineEdit>(window, u"lineEditPreviousDate"_s)->setFocus();
     const QStringList tabOrder = {u"lineEditPreviousData"_s, u"lineEditCurrentDate"_s,
                                   u"lineEditCurrentData"_s, u"btnOk"_s, u"lineEditPreviousDate"_s};
     for (const QString &name : tabOrder) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), name);
     }
-    QCOMPARE(window.findChild<QPushButton *>(u"btnOk"_s)->text(), u"\u041E\u043A"_s); // Cyrillic "Ок"
-    QCOMPARE(edit(window, "lineEditPreviousDate")->layoutDirection(), Qt::LeftToRight);
+    QCOMPARE(child<QPushButton>(window, u"btnOk"_s)->text(), u"\u041E\u043A"_s); // Cyrillic "Ок"
+    QCOMPARE(child<QLineEdit>(window, u"lineEditPreviousDate"_s)->layoutDirection(), Qt::LeftToRight);
 }
 
 void TestPerekrutWindow::click_data()
@@ -76,15 +69,15 @@ void TestPerekrutWindow::click()
 
     Perekrut window;
     window.show();
-    const char *names[] = {"lineEditPreviousDate", "lineEditPreviousData", "lineEditCurrentDate",
-                           "lineEditCurrentData"};
+    const QStringList names = {u"lineEditPreviousDate"_s, u"lineEditPreviousData"_s, u"lineEditCurrentDate"_s,
+                               u"lineEditCurrentData"_s};
     for (int i = 0; i < 4; ++i)
-        edit(window, names[i])->setText(fields.at(i));
+        child<QLineEdit>(window, names.at(i))->setText(fields.at(i));
 
     LogCapture log;
     MessageBoxCatcher catcher;
     catcher.arm();
-    QTest::mouseClick(window.findChild<QPushButton *>(u"btnOk"_s), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(window, u"btnOk"_s), Qt::LeftButton);
 
     QCOMPARE(catcher.boxes().size(), 1);
     const MessageBoxCatcher::Box &box = catcher.boxes().first();
@@ -97,7 +90,7 @@ void TestPerekrutWindow::click()
 
     // The click reads the fields; it never changes them.
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(edit(window, names[i])->text(), fields.at(i));
+        QCOMPARE(child<QLineEdit>(window, names.at(i))->text(), fields.at(i));
 }
 
 QTEST_MAIN(TestPerekrutWindow)

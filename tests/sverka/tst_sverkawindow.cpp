@@ -1,6 +1,7 @@
 #include "sverka.h"
 
 #include "logcapture.h"
+#include "lookup.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,14 +15,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-template<typename T>
-T *child(const QWidget &window, const QString &name)
-{
-    auto *widget = window.findChild<T *>(name);
-    Q_ASSERT_X(widget, "child", qPrintable(name));
-    return widget;
-}
 
 QStringList paragraphs(const QTextBrowser *pane)
 {
