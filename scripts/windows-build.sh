@@ -61,7 +61,11 @@ velm_windows_qt() {
     fi
     if [ -n "$archive" ]; then
         [ -d "$archive" ] && archive="${archive%/}/$(velm_windows_qt_archive_name "$qt_version")"
-        velm_windows_qt_unpack "$archive" "$qt_cache" "$qt_version" || exit 2
+        if ! velm_windows_qt_unpack "$archive" "$qt_cache" "$qt_version"; then
+            velm_log "without VELM_WINDOWS_QT_ARCHIVE, Qt $qt_version is built from source (about an hour);" \
+                "scripts/windows-qt-archive.sh then writes an archive of it"
+            exit 2
+        fi
         return 0
     fi
     velm_log "building Qt $qt_version for Windows into $qt_cache/$qt_version (once; takes long)"

@@ -94,6 +94,8 @@ velm_windows_qt_pack() {
         -cf - "$version" mingw-w64-x86_64.cmake | xz -T0 -6 > "$partial"
     mv -f "$partial" "$output/$name"
     (cd "$output" && sha256sum "$name" > "$name.sha256")
+    local package="${VELM_WINDOWS_QT_PACKAGE_VERSION:-version unknown}" sum
+    sum="$(awk '{ print $1 }' "$output/$name.sha256")"
     cat > "$output/README.md" <<README
 # A prebuilt Qt for Windows x86-64 (MinGW-w64), for the Windows check
 
@@ -104,7 +106,7 @@ skip that hour: name it in \`VELM_WINDOWS_QT_ARCHIVE\`.
 
 - Qt: $version, shared, Release, cross-built with MinGW-w64 (posix g++) from
   the \`qt6-base\` source package of the Debian 13 chroot
-  (${VELM_WINDOWS_QT_PACKAGE_VERSION:-the chroot's own version}). The host tools
+  ($package). The host tools
   (moc, uic, rcc) are that chroot's own Qt $version, so the archive is only
   used where the chroot's Qt is $version.
 - Made by: \`scripts/windows-qt-archive.sh\`, from the cache
@@ -112,7 +114,7 @@ skip that hour: name it in \`VELM_WINDOWS_QT_ARCHIVE\`.
 - Contents: \`$version/\` (the installed Qt with its \`.velm-qt-ready\` marker)
   and \`mingw-w64-x86_64.cmake\` (the toolchain file that the Qt's CMake files
   refer to). No source or build folder.
-- SHA-256: \`$(awk '{ print $1 }' "$output/$name.sha256")\`
+- SHA-256: \`$sum\`
   (\`$name.sha256\` beside it; \`sha256sum -c $name.sha256\` checks it).
 README
     velm_log "wrote $output/$name ($(du -h "$output/$name" | cut -f1)), $name.sha256 and README.md"
