@@ -110,6 +110,10 @@ FileDownloader::FileDownloader(QObject *parent)
     : QObject(parent)
 {
     connect(&manager, &QNetworkAccessManager::finished, this, &FileDownloader::onFileDownloaded);
+    // A link that goes silent without closing would otherwise leave the
+    // transfer waiting for ever. Every sign of life (headers, a redirect, a
+    // piece of the body) starts the wait anew, so a slow link that still
+    // delivers is never cut.
     silenceTimer.setSingleShot(true);
     silenceTimer.setInterval(QNetworkRequest::DefaultTransferTimeoutConstant);
     connect(&silenceTimer, &QTimer::timeout, this, [this] { failTransfer(stalledText(silenceLimit())); });
@@ -145,13 +149,9 @@ void FileDownloader::downloadFile(const QString &url, const QString &savePath)
             failTransfer(encodedFileText());
     });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
-        silenceTimer.start();
         if (!saveAvailableData(reply))
             failSave();
     });
-    // A link that goes silent without closing would otherwise leave the
-    // transfer waiting for ever. Every sign of life starts the wait anew, so
-    // a slow link that still delivers is never cut.
     connect(reply, &QNetworkReply::redirected, this, [this] { silenceTimer.start(); });
     silenceTimer.start();
     fileName = fileNameFromUrl(address);
