@@ -196,7 +196,7 @@ root, certs, port, log = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 class Handler(http.server.SimpleHTTPRequestHandler):
     # Connections stay open after a response, as with real servers. A server
     # that closes right after the last byte, without a TLS close_notify,
-    # now and then leaves Wine's TLS holding the last record, and the
+    # now and then leaves the TLS layer of Wine holding the last record, and the
     # download stalls.
     protocol_version = "HTTP/1.1"
     def __init__(self, *args, **kwargs):
