@@ -195,7 +195,10 @@ for name, lines in (("install.nsh", install), ("uninstall.nsh", uninstall)):
         out.write("\n".join(lines) + "\n")
 PYTHON
         size_kb=$(du -sk "$folder" | cut -f1)
-        makensis -V2 -WX -DVELM_RELEASE="$number" -DVELM_INSTALL_LIST="$lists/install.nsh" \
+        # The numeric file version has 16-bit parts, as in the programs.
+        file_version=$number
+        [ "$number" -le 65535 ] || file_version=0
+        makensis -V2 -WX -DVELM_RELEASE="$number" -DVELM_FILE_VERSION="$file_version" -DVELM_INSTALL_LIST="$lists/install.nsh" \
             -DVELM_UNINSTALL_LIST="$lists/uninstall.nsh" -DVELM_SIZE_KB="$size_kb" \
             -DVELM_OUTFILE="$release/$setup" "$script"
         rm -rf "$lists"

@@ -4,7 +4,7 @@
 ; and unquoted) chooses the folder of a new installation.
 ;
 ; makensis -WX -DVELM_RELEASE=<N> -DVELM_INSTALL_LIST=<nsh> -DVELM_UNINSTALL_LIST=<nsh>
-;          -DVELM_SIZE_KB=<size> -DVELM_OUTFILE=<setup.exe> installer.nsi
+;          -DVELM_FILE_VERSION=<N, or 0 above 65535> -DVELM_SIZE_KB=<size> -DVELM_OUTFILE=<setup.exe> installer.nsi
 ; The two lists, written by the release script, name every file of the
 ; folder that ships: what is installed is exactly what is removed again.
 
@@ -14,8 +14,8 @@ RequestExecutionLevel user
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 
-!ifndef VELM_RELEASE | VELM_INSTALL_LIST | VELM_UNINSTALL_LIST | VELM_SIZE_KB | VELM_OUTFILE
-    !error "VELM_RELEASE, VELM_INSTALL_LIST, VELM_UNINSTALL_LIST, VELM_SIZE_KB and VELM_OUTFILE must be defined"
+!ifndef VELM_RELEASE | VELM_FILE_VERSION | VELM_INSTALL_LIST | VELM_UNINSTALL_LIST | VELM_SIZE_KB | VELM_OUTFILE
+    !error "VELM_RELEASE, VELM_FILE_VERSION, VELM_INSTALL_LIST, VELM_UNINSTALL_LIST, VELM_SIZE_KB and VELM_OUTFILE must be defined"
 !endif
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\OperatorVelm"
@@ -27,7 +27,7 @@ BrandingText "OperatorVelm, выпуск ${VELM_RELEASE}"
 InstallDir "$LOCALAPPDATA\Programs\OperatorVelm"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 
-VIProductVersion "${VELM_RELEASE}.0.0.0"
+VIProductVersion "${VELM_FILE_VERSION}.0.0.0"
 VIAddVersionKey /LANG=1049 "ProductName" "OperatorVelm"
 VIAddVersionKey /LANG=1049 "FileDescription" "Установка OperatorVelm"
 VIAddVersionKey /LANG=1049 "FileVersion" "${VELM_RELEASE}"
