@@ -37,16 +37,19 @@ QString stalledText(std::chrono::milliseconds silenceLimit)
                                                                                              : u"seconds"_s);
 }
 
-// The one rule for "the file came": only a 2xx answer's body is the file. An
-// error page, a redirect the library did not follow (300, a 3xx without a
-// Location) or a 304 is not, and neither is the body of a redirect on the
-// way. An address of a scheme without statuses is its own body.
+// The one rule for "the file came": only a 200, or a 203 (a 200 passed on by
+// a transforming proxy), carries the whole file. Any other answer is not the
+// file, even a 2xx: 204 and 202 bring no file or a status page, a 206 only a
+// part of it (no range was asked for), and the library's errors, redirects it
+// did not follow (300, a 3xx without a Location) and 304 say what went wrong
+// instead. Neither is the body of a redirect on the way. An address of a
+// scheme without statuses is its own body.
 bool bodyIsTheFile(const QNetworkReply *reply)
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
         return true;
-    return status.toInt() >= 200 && status.toInt() < 300;
+    return status.toInt() == 200 || status.toInt() == 203;
 }
 
 // Whether the server sent the file encoded although it was asked for as

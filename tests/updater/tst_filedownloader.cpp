@@ -257,6 +257,11 @@ void TestFileDownloader::savesBody_data()
     QTest::newRow("slow link that still delivers")
         << Routes {{u"/setup.exe"_s, slow}} << u"/setup.exe"_s << u"setup.exe"_s << small << true;
 
+    LocalServer::Response transformed = ok(small, 2);
+    transformed.status = 203;
+    QTest::newRow("203 from a transforming proxy")
+        << Routes {{u"/setup.exe"_s, transformed}} << u"/setup.exe"_s << u"setup.exe"_s << small << true;
+
     const QByteArray large = randomBytes(3 * 1024 * 1024 + 17);
     QTest::newRow("larger than the read buffer")
         << Routes {{u"/big.bin"_s, ok(large, 6)}} << u"/big.bin"_s << u"big.bin"_s << large << true;
@@ -366,6 +371,21 @@ void TestFileDownloader::failures_data()
         << Routes {{u"/setup.exe"_s, unknownRedirect}, {u"/mirror/setup.exe"_s, ok(page)}}
         << u"{server}/setup.exe"_s << u"tmp/"_s
         << u"Server answered with status 399 instead of sending the file"_s << networkLog;
+    // 2xx answers that are no whole file: nothing, a status page, a part.
+    LocalServer::Response noContent = ok({});
+    noContent.status = 204;
+    QTest::newRow("204") << Routes {{u"/setup.exe"_s, noContent}} << u"{server}/setup.exe"_s << u"tmp/"_s
+                         << u"Server answered with status 204 instead of sending the file"_s << networkLog;
+    LocalServer::Response accepted = ok("Accepted: the file is being prepared, come back", 2);
+    accepted.status = 202;
+    QTest::newRow("202") << Routes {{u"/setup.exe"_s, accepted}} << u"{server}/setup.exe"_s << u"tmp/"_s
+                         << u"Server answered with status 202 instead of sending the file"_s << networkLog;
+    LocalServer::Response firstThird = ok(randomBytes(20000), 2);
+    firstThird.status = 206;
+    firstThird.headers = {{"Content-Range", "bytes 0-19999/60000"}};
+    QTest::newRow("206 with a Content-Range")
+        << Routes {{u"/setup.exe"_s, firstThird}} << u"{server}/setup.exe"_s << u"tmp/"_s
+        << u"Server answered with status 206 instead of sending the file"_s << networkLog;
     // Half the body, then silence on a connection that stays open.
     LocalServer::Response stalls = ok(randomBytes(60000), 2);
     stalls.sendOnly = 30000;
