@@ -33,7 +33,9 @@ velm_windows_enter() {
     trixie_install cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev python3 openssl \
         ca-certificates dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
         binutils-mingw-w64-x86-64 nsis wine wine64 xvfb xauth xdotool x11-utils imagemagick \
-        fonts-dejavu-core icoutils zip procps
+        fonts-dejavu-core icoutils zip procps locales
+    # The lifecycle runs the installer in a Russian session, as on an operator's PC.
+    in_chroot locale -a | grep -qx ru_RU.utf8 || in_chroot localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 
     qt_package_version="$(in_chroot dpkg-query -W -f='${Version}' qt6-base-dev)"
     qt_version="$(trixie_package_version qt6-base-dev)"
@@ -171,35 +173,33 @@ velm_windows_release() {
         mkdir -p "$release"
         lists=$(mktemp -d)
 
-        # Every file of the folder in NSIS terms: what the installer writes
-        # is exactly what the uninstaller removes, sub-folders last and only
-        # when empty.
-        python3 - "$folder" "$lists" <<"PYTHON"
+        # Every file and sub-folder of the folder, for the installer: what
+        # it checks and writes is exactly what the uninstaller removes,
+        # sub-folders last and only when empty.
+        python3 - "$folder" "$lists/files.nsh" <<"PYTHON"
 import os, sys
-folder, lists = sys.argv[1], sys.argv[2]
-install, uninstall, folders = [], [], []
-for root, subfolders, files in os.walk(folder):
+folder, out = sys.argv[1], sys.argv[2]
+files, folders = [], []
+for root, subfolders, names in os.walk(folder):
     subfolders.sort()
     relative = os.path.relpath(root, folder)
     target = "$INSTDIR" if relative == "." else "$INSTDIR\\" + relative.replace("/", "\\")
     if relative != ".":
         folders.append(target)
-    if files:
-        install.append("SetOutPath \"%s\"" % target)
-    for name in sorted(files):
-        install.append("File \"%s\"" % os.path.join(root, name))
-        uninstall.append("Delete \"%s\\%s\"" % (target, name))
-uninstall += ["RMDir \"%s\"" % target for target in sorted(folders, reverse=True)]
-for name, lines in (("install.nsh", install), ("uninstall.nsh", uninstall)):
-    with open(os.path.join(lists, name), "w", encoding="utf-8") as out:
-        out.write("\n".join(lines) + "\n")
+    for name in sorted(names):
+        path = os.path.relpath(os.path.join(root, name), folder).replace("/", "\\")
+        files.append("    !insertmacro ${MACRO} \"%s\" \"%s\"" % (target, path))
+folders = ["    !insertmacro ${MACRO} \"%s\"" % target for target in sorted(folders, reverse=True)]
+with open(out, "w", encoding="utf-8") as nsh:
+    for name, lines in (("VelmEachFile", files), ("VelmEachSubFolder", folders)):
+        nsh.write("!macro %s MACRO\n%s\n!macroend\n" % (name, "\n".join(lines)))
 PYTHON
         size_kb=$(du -sk "$folder" | cut -f1)
         # The numeric file version has 16-bit parts, as in the programs.
         file_version=$number
         [ "$number" -le 65535 ] || file_version=0
-        makensis -V2 -WX -DVELM_RELEASE="$number" -DVELM_FILE_VERSION="$file_version" -DVELM_INSTALL_LIST="$lists/install.nsh" \
-            -DVELM_UNINSTALL_LIST="$lists/uninstall.nsh" -DVELM_SIZE_KB="$size_kb" \
+        makensis -V2 -WX -DVELM_RELEASE="$number" -DVELM_FILE_VERSION="$file_version" -DVELM_FOLDER="$folder" \
+            -DVELM_FILE_LIST="$lists/files.nsh" -DVELM_SIZE_KB="$size_kb" \
             -DVELM_OUTFILE="$release/$setup" "$script"
         rm -rf "$lists"
 

@@ -13,9 +13,11 @@
 #  4. runs the whole test suite under Wine (build-windows/ctest-wine.log);
 #  5. runs an operator's update from release 1 to release 2 under Wine and
 #     Xvfb (scripts/windows-lifecycle.sh): release 1 installed silently into
-#     a folder with Cyrillic letters and spaces, the update offered, saved
-#     by Updater and installed from tmp\, release 2 offering nothing, and
-#     the uninstaller leaving the operator's files.
+#     a folder with Cyrillic letters and spaces, the update offered and
+#     saved by Updater; the installer and the uninstaller refusing (exit
+#     code 3, folder untouched) while a program of the folder is open;
+#     then installed from tmp\, release 2 offering nothing, and the
+#     uninstaller leaving the operator's files.
 # The exit status is 0 only when every step passed; a failure is named when
 # it happens and again at the end, with where its full output is.
 #

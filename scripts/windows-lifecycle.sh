@@ -7,6 +7,10 @@
 # HTTPS server (trusted by the chroot, and so by Wine) serves on that port,
 # logging each request to requests.log beside it. Release 2's Version.json
 # and installer are in server/files/Velm/.
+# Between the download and the update, release 2's installer and release 1's
+# uninstaller are run while a program of the folder is open: they must end
+# with exit code 3 and change nothing. Part of it runs in a Russian session,
+# as an operator's PC does (the chroot has the ru_RU.UTF-8 locale).
 # Each step prints what it showed; the first failure ends the run with
 # "lifecycle: FAILED: ..." and exit status 1.
 set -uo pipefail
@@ -57,6 +61,34 @@ waitwindow() {
     done
     return 1
 }
+# newwindow <title regex> <seconds> <known window ids...>: the id of a shown
+# window of that title that is none of the known ones.
+newwindow() {
+    local regex=$1 seconds=$2 id
+    shift 2
+    for _ in $(seq 1 $((seconds * 5))); do
+        for id in $(xdotool search --onlyvisible --name "$regex" 2>/dev/null); do
+            printf '%s\n' "$@" | grep -qxF "$id" || { echo "$id"; return 0; }
+        done
+        sleep 0.2
+    done
+    return 1
+}
+# interactive <code file>: runs release 2's installer from tmp\ as a
+# double-click does, in a Russian session, and leaves its exit code in the
+# file when it ends. Passes its welcome page and prints the ids of the
+# installer's windows.
+interactive() {
+    local windows
+    rm -f "$1"
+    (cd "$folder/tmp" && LANG=ru_RU.UTF-8 timeout 300 wine "$setup2" >>"$run/wine-cmd.log" 2>&1
+     echo $? >"$1") >/dev/null 2>&1 &
+    waitwindow '^Установка OperatorVelm' 60 >/dev/null || return 1
+    sleep 1 # drawn and ready for keys
+    windows=$(xdotool search --onlyvisible --name '^Установка OperatorVelm' 2>/dev/null)
+    xdotool key --window "$(head -n 1 <<<"$windows")" Return 2>/dev/null
+    echo $windows
+}
 # running <pid>: whether that process still runs (and is no zombie).
 running() {
     [ -d "/proc/$1" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null
@@ -95,6 +127,23 @@ clickupdate() {
 wine_cmd() {
     (cd "$1" && timeout 300 wine cmd /c "$2") >>"$run/wine-cmd.log" 2>&1
     timeout 120 wineserver -w
+}
+# unchanged <what>: the folder still holds release 1 byte for byte, with its
+# uninstaller, shortcut and entry: nothing was changed.
+unchanged() {
+    diff -r --exclude=uninstall.exe --exclude=tmp "$run/unpacked-1/OperatorVelm" "$folder" >&2 \
+        || fail "$1 changed the folder, which is no longer release 1's"
+    cmp -s "$run/uninstall-1.exe" "$folder/uninstall.exe" || fail "$1 replaced or removed uninstall.exe"
+    [ -f "$shortcut" ] || fail "$1 removed the Start-menu shortcut"
+    [ "$(registry DisplayVersion)" = 1 ] || fail "$1 changed the uninstaller entry: $(registry DisplayVersion)"
+}
+# refused <what> <folder> <command line>: the command, run through cmd, ends
+# with exit code 3 (a program of the folder is open) and changes nothing.
+refused() {
+    local code=0
+    (cd "$2" && timeout 300 wine cmd /c "$3") >>"$run/wine-cmd.log" 2>&1 || code=$?
+    [ "$code" = 3 ] || fail "$1 exited with $code instead of 3 while a program of the folder was open"
+    unchanged "$1"
 }
 registry() {
     wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\OperatorVelm' /v "$1" 2>/dev/null \
@@ -137,6 +186,7 @@ diff -r --exclude=uninstall.exe "$run/unpacked-1/OperatorVelm" "$folder" >&2 \
 [ -f "$shortcut" ] || fail "no Start-menu shortcut"
 shortcut_works_in "$shortcut" "$folder_windows" || fail "the shortcut does not start the program in its folder"
 [ "$(registry DisplayVersion)" = 1 ] || fail "no uninstaller registered for release 1"
+cp "$folder/uninstall.exe" "$run/uninstall-1.exe"
 step "1. release 1 installed silently into $folder_windows: the folder is release 1's," \
     "with uninstall.exe, a Start-menu shortcut working in the folder and a per-user uninstaller entry"
 
@@ -161,17 +211,57 @@ import -window "$done_id" "$shots/updater-complete.png" 2>/dev/null
 waitfor 10 notrunning "$velm" || fail "OperatorVelm.exe did not quit after starting Updater"
 cmp "$release/2/$setup2" "tmp/$setup2" || fail "tmp\\$setup2 is not the served installer"
 [ "$(ls -A tmp)" = "$setup2" ] || fail "tmp\\ holds more than the installer: $(ls -A tmp)"
+step "3. release 1 offered the update; the click started Updater.exe and OperatorVelm quit;" \
+    "tmp\\$setup2 is the served installer byte for byte"
+
+# -- 4-7. an open program stops the installer and the uninstaller -------------
+refused "$setup2 /S, with Updater's box still open," "$folder/tmp" "$setup2 /S"
 xdotool windowfocus --sync "$done_id" key Return 2>/dev/null
 waitfor 10 gone Updater.exe || fail "Updater.exe did not end after its box"
-step "3. release 1 offered the update; the click started Updater.exe and OperatorVelm quit;" \
-    "tmp\\$setup2 is the served installer byte for byte; Updater ended after its box"
+step "4. with Updater's \"Download Complete\" box still open, $setup2 /S from tmp\\ exited with 3 and" \
+    "left the folder byte for byte release 1's; Updater ended after its box"
 
-# -- 4. the saved installer, run silently from tmp\, updates the folder --------
+# The operator starts release 1 again to go on working.
+wine OperatorVelm.exe >"$run/operatorvelm-1-again.log" 2>&1 &
+velm=$!
+id=$(waitwindow '^OperatorVelm$' 60) || fail "release 1's OperatorVelm.exe showed no window when started again"
+refused "$setup2 /S, with OperatorVelm open," "$folder/tmp" "$setup2 /S"
+step "5. with OperatorVelm open, $setup2 /S from tmp\\ exited with 3 and left the folder byte for byte release 1's"
+# In place (_?=), so that its exit code is the uninstaller's own.
+refused "the silent uninstaller, with OperatorVelm open," "$folder" "uninstall.exe /S _?=$folder_windows"
+step "6. with OperatorVelm open, the silent uninstaller exited with 3 and removed nothing"
+
+# Run by double-click, in a Russian session: the welcome page, then the box
+# that asks to close the programs. «Отмена» ends the installer.
+installer=$(interactive "$run/interactive-1.code") || fail "$setup2 showed no window when run by double-click"
+# shellcheck disable=SC2086 # one id each
+box=$(newwindow '^Установка OperatorVelm' 60 $installer) \
+    || fail "with OperatorVelm open, the installer asked nothing after its welcome page"
+sleep 1 # drawn
+import -window root "$shots/installer-programs-open.png" 2>/dev/null
+xdotool windowfocus --sync "$box" key Escape 2>/dev/null
+waitfor 30 test -s "$run/interactive-1.code" || fail "the installer did not end after «Отмена»"
+[ "$(cat "$run/interactive-1.code")" = 3 ] \
+    || fail "after «Отмена» the installer exited with $(cat "$run/interactive-1.code") instead of 3"
+unchanged "the installer, cancelled,"
+step "7. run by double-click with OperatorVelm open, the installer asked to close the programs" \
+    "(build-windows/installer-programs-open.png); «Отмена» ended it with 3 and the folder stayed release 1's"
+
+# -- 8. closed, the installer run again updates the folder in place -----------
+xdotool windowfocus --sync "$id" key alt+F4
+waitfor 20 notrunning "$velm" || fail "release 1's OperatorVelm.exe did not end when its window was closed"
 printf 'Показания абонента 1042: уточнить\r\n' >"$folder/$note"
 cp "$folder/$note" "$run/note"
-wine_cmd "$folder/tmp" "$setup2 /S"
-cmp -s "$run/unpacked-2/OperatorVelm/version.json" "$folder/version.json" \
+installer=$(interactive "$run/interactive-2.code") || fail "$setup2 showed no window when run by double-click"
+# version.json comes last, just before the finish page.
+waitfor 120 cmp -s "$run/unpacked-2/OperatorVelm/version.json" "$folder/version.json" \
     || fail "version.json after the update: $(cat "$folder/version.json")"
+sleep 2
+# «Готово», with «Запустить OperatorVelm» ticked.
+xdotool key --window "${installer%% *}" Return 2>/dev/null
+waitfor 30 test -s "$run/interactive-2.code" || fail "the installer did not end on its finish page"
+[ "$(cat "$run/interactive-2.code")" = 0 ] \
+    || fail "the installer that updated the folder exited with $(cat "$run/interactive-2.code")"
 diff -r --exclude=uninstall.exe --exclude=tmp --exclude="$note" "$run/unpacked-2/OperatorVelm" "$folder" >&2 \
     || fail "the updated folder is not release 2's folder"
 cmp -s "$release/2/$setup2" "$folder/tmp/$setup2" || fail "tmp\\ lost the installer"
@@ -179,14 +269,15 @@ cmp -s "$run/note" "$folder/$note" || fail "the operator's file did not survive 
 [ "$(registry DisplayVersion)" = 2 ] || fail "the uninstaller entry does not name release 2"
 [ ! -e "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Programs/OperatorVelm" ] \
     || fail "the update went into the default folder instead of the one it was saved below"
-step "4. $setup2, run silently from tmp\\, updated the folder in place: version.json says" \
-    "$(tr -d '\n' <"$folder/version.json"), the programs are release 2's, tmp\\ and the operator's file are kept"
+step "8. OperatorVelm closed, $setup2 run again from tmp\\ updated the folder in place and exited with 0:" \
+    "version.json says $(tr -d '\n' <"$folder/version.json"), the programs are release 2's," \
+    "tmp\\ and the operator's file are kept"
 
-# -- 5. release 2 asks the server and offers nothing ---------------------------
-wine OperatorVelm.exe >"$run/operatorvelm-2.log" 2>&1 &
-velm=$!
-id=$(waitwindow '^OperatorVelm$' 60) || fail "release 2's OperatorVelm.exe showed no window"
-waitfor 30 atleast "$manifest" 2 || fail "release 2 did not ask for Version.json"
+# -- 9. release 2, started by the finish page, asks the server and offers nothing
+asked=$(count "$manifest")
+id=$(waitwindow '^OperatorVelm$' 60) || fail "the finish page did not start release 2's OperatorVelm.exe"
+velm=$(ours OperatorVelm.exe | head -n 1)
+waitfor 30 atleast "$manifest" $((asked + 1)) || fail "release 2 did not ask for Version.json"
 sleep 3
 import -window "$id" "$shots/screenshot-release-2.png" 2>/dev/null
 clickupdate "$id"
@@ -196,9 +287,19 @@ running "$velm" || fail "release 2's OperatorVelm.exe quit on the click, as if i
 # Alt+F4 as typed: without a window manager only a focused window gets it.
 xdotool windowfocus --sync "$id" key alt+F4
 waitfor 20 notrunning "$velm" || fail "release 2's OperatorVelm.exe did not end when its window was closed"
-step "5. release 2 asked the server again and offered nothing: its update button did nothing"
+step "9. release 2, started by the finish page, asked the server again and offered nothing:" \
+    "its update button did nothing"
 
-# -- 6. uninstalling leaves the operator's files -------------------------------
+# -- 10. with nothing open, the silent installer from tmp\ ends with 0 ---------
+code=0
+(cd "$folder/tmp" && timeout 300 wine cmd /c "$setup2 /S") >>"$run/wine-cmd.log" 2>&1 || code=$?
+[ "$code" = 0 ] || fail "with nothing open, $setup2 /S from tmp\\ exited with $code"
+diff -r --exclude=uninstall.exe --exclude=tmp --exclude="$note" "$run/unpacked-2/OperatorVelm" "$folder" >&2 \
+    || fail "after $setup2 /S the folder is not release 2's folder"
+cmp -s "$run/note" "$folder/$note" || fail "the operator's file did not survive $setup2 /S"
+step "10. with nothing open, $setup2 /S from tmp\\ exited with 0 and the folder is release 2's"
+
+# -- 11. uninstalling leaves the operator's files -------------------------------
 wine_cmd "$folder" "uninstall.exe /S"
 leftover=$(cd "$run/unpacked-2/OperatorVelm" && find . -type f | while read -r file; do
     [ -e "$folder/$file" ] && echo "$file"
@@ -211,5 +312,5 @@ cmp -s "$run/note" "$folder/$note" || fail "uninstalling took the operator's fil
 cmp -s "$release/2/$setup2" "$folder/tmp/$setup2" || fail "uninstalling took tmp\\"
 remaining=$(cd "$folder" && find . -mindepth 1 | sed 's|^\./||' | sort | paste -sd ' ')
 [ "$remaining" = "tmp tmp/$setup2 $note" ] || fail "after uninstalling the folder holds: $remaining"
-step "6. uninstalled: the installed files, shortcut and entry are gone; the folder keeps only $remaining"
+step "11. uninstalled: the installed files, shortcut and entry are gone; the folder keeps only $remaining"
 exit 0

@@ -3,10 +3,21 @@
 ; place. It never asks for elevation. /S installs silently, /D=<folder> (last
 ; and unquoted) chooses the folder of a new installation.
 ;
-; makensis -WX -DVELM_RELEASE=<N> -DVELM_INSTALL_LIST=<nsh> -DVELM_UNINSTALL_LIST=<nsh>
+; An update is whole or not at all: nothing is changed while a program of
+; the folder is open, no file is ever skipped, and version.json, which says
+; which release the folder holds, is written last.
+; Exit codes: 0 installed (or removed) whole; 1 cancelled by the operator;
+; 2 stopped part way, version.json left as it was; 3 a program of the folder
+; is open, nothing changed.
+;
+; makensis -WX -DVELM_RELEASE=<N> -DVELM_FOLDER=<folder> -DVELM_FILE_LIST=<nsh>
 ;          -DVELM_FILE_VERSION=<N, or 0 above 65535> -DVELM_SIZE_KB=<size> -DVELM_OUTFILE=<setup.exe> installer.nsi
-; The two lists, written by the release script, name every file of the
-; folder that ships: what is installed is exactly what is removed again.
+; The file list, written by the release script, names every file and
+; sub-folder of the folder that ships: VelmEachFile <macro> inserts
+; <macro> "<folder>" "<path>" for each file, with its folder under $INSTDIR
+; and its path relative to it, and VelmEachSubFolder <macro> inserts
+; <macro> "<folder>" for each sub-folder, deepest first. What is installed
+; is exactly what is checked first and what is removed again.
 
 Unicode true
 Target amd64-unicode
@@ -14,9 +25,17 @@ RequestExecutionLevel user
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 
-!ifndef VELM_RELEASE | VELM_FILE_VERSION | VELM_INSTALL_LIST | VELM_UNINSTALL_LIST | VELM_SIZE_KB | VELM_OUTFILE
-    !error "VELM_RELEASE, VELM_FILE_VERSION, VELM_INSTALL_LIST, VELM_UNINSTALL_LIST, VELM_SIZE_KB and VELM_OUTFILE must be defined"
+!ifndef VELM_RELEASE | VELM_FOLDER | VELM_FILE_VERSION | VELM_FILE_LIST | VELM_SIZE_KB | VELM_OUTFILE
+    !error "VELM_RELEASE, VELM_FOLDER, VELM_FILE_VERSION, VELM_FILE_LIST, VELM_SIZE_KB and VELM_OUTFILE must be defined"
 !endif
+!include "${VELM_FILE_LIST}"
+
+!define EXIT_STOPPED_PART_WAY 2
+!define EXIT_PROGRAM_OPEN 3
+
+; A file that cannot be written stops the installation instead of being
+; skipped: a skipped file leaves a folder of two releases.
+AllowSkipFiles off
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\OperatorVelm"
 
@@ -74,6 +93,57 @@ Function .onInit
     ${EndIf}
 FunctionEnd
 
+; Sets $R0 to the file when a program holds it: Windows refuses to open a
+; running program or a loaded DLL for writing. Opening changes nothing.
+!macro VelmCheckOpen FOLDER PATH
+    ${If} $R0 == ""
+    ${AndIf} ${FileExists} "$INSTDIR\${PATH}"
+        ClearErrors
+        FileOpen $R1 "$INSTDIR\${PATH}" a
+        ${If} ${Errors}
+            StrCpy $R0 "$INSTDIR\${PATH}"
+        ${Else}
+            FileClose $R1
+        ${EndIf}
+    ${EndIf}
+!macroend
+
+; Every file but version.json, which goes last.
+!macro VelmInstallFile FOLDER PATH
+    !if "${PATH}" != "version.json"
+        SetOutPath "${FOLDER}"
+        File "${VELM_FOLDER}\${PATH}"
+    !endif
+!macroend
+
+!macro VelmDeleteFile FOLDER PATH
+    Delete "$INSTDIR\${PATH}"
+!macroend
+
+!macro VelmRemoveFolder FOLDER
+    RMDir "${FOLDER}"
+!macroend
+
+; Waits, before anything is changed, until no program of the folder is open.
+; The programs are never closed from here: the operator may have unsaved
+; work in them. Silently there is nobody to ask, so nothing is changed.
+!macro VelmWaitUntilClosed UN WHAT
+Function ${UN}WaitUntilClosed
+    check:
+    StrCpy $R0 ""
+    !insertmacro VelmEachFile VelmCheckOpen
+    ${If} $R0 == ""
+        Return
+    ${EndIf}
+    DetailPrint "Файл занят другой программой: $R0"
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "В папке$\r$\n$\r$\n$INSTDIR$\r$\n$\r$\nещё открыт OperatorVelm или программа обновления.$\r$\n$\r$\nСохраните то, что нужно, закройте их и нажмите «Повтор».$\r$\n$\r$\n«Отмена» прервёт ${WHAT}, и в папке ничего не изменится." /SD IDCANCEL IDRETRY check
+    SetErrorLevel ${EXIT_PROGRAM_OPEN}
+    Quit
+FunctionEnd
+!macroend
+!insertmacro VelmWaitUntilClosed "" "установку"
+!insertmacro VelmWaitUntilClosed "un." "удаление"
+
 Function SkipFolderWhenUpdating
     ${If} $Updating == 1
         Abort
@@ -87,8 +157,10 @@ Function StartOperatorVelm
 FunctionEnd
 
 Section "OperatorVelm"
+    Call WaitUntilClosed
     SetOverwrite on
-    !include "${VELM_INSTALL_LIST}"
+    ClearErrors
+    !insertmacro VelmEachFile VelmInstallFile
 
     SetOutPath "$INSTDIR"
     WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -105,12 +177,33 @@ Section "OperatorVelm"
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" ${VELM_SIZE_KB}
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+
+    ; Last, and only over a folder that is whole: version.json tells the
+    ; update check which release is here, so a folder left part way keeps
+    ; the old number and is offered the update again.
+    ${IfNot} ${Errors}
+        SetOutPath "$INSTDIR"
+        File "${VELM_FOLDER}\version.json"
+    ${EndIf}
+    ${If} ${Errors}
+        SetErrorLevel ${EXIT_STOPPED_PART_WAY}
+        Abort "Не все файлы удалось записать. Закройте OperatorVelm и программу обновления и запустите установку ещё раз."
+    ${EndIf}
 SectionEnd
 
 Section "Uninstall"
+    Call un.WaitUntilClosed
     ; Only what the installer put there: tmp\ and the operator's own files
     ; stay, and so does the folder while it holds them.
-    !include "${VELM_UNINSTALL_LIST}"
+    ClearErrors
+    !insertmacro VelmEachFile VelmDeleteFile
+    ${If} ${Errors}
+        SetErrorLevel ${EXIT_STOPPED_PART_WAY}
+        Abort "Не все файлы удалось удалить. Закройте OperatorVelm и программу обновления и запустите удаление ещё раз."
+    ${EndIf}
+    ; Sub-folders go only when empty, and the folder stays while it holds
+    ; tmp\: neither is an error.
+    !insertmacro VelmEachSubFolder VelmRemoveFolder
     Delete "$INSTDIR\uninstall.exe"
     Delete "$SMPROGRAMS\OperatorVelm.lnk"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
