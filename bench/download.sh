@@ -7,15 +7,16 @@
 # Usage: bench/download.sh [rounds]   (default 3)
 # VELM_BENCH_DISK_DIR: folder on disk for the last part (default: the build folder)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/common.sh"
+build="$(velm_root)/build"
 
 rounds="${1:-3}"
-velm_install_packages nginx curl time
-velm_build >/dev/null
-program="$VELM_BUILD_DIR/bench/velm_download_bench"
+velm_install_build_packages nginx curl time
+velm_build linux >/dev/null
+program="$build/bench/velm_download_bench"
 
 shm=$(mktemp -d /dev/shm/velm-download-bench.XXXXXX)
-disk=$(mktemp -d "${VELM_BENCH_DISK_DIR:-$VELM_BUILD_DIR}/velm-download-bench.XXXXXX")
+disk=$(mktemp -d "${VELM_BENCH_DISK_DIR:-$build}/velm-download-bench.XXXXXX")
 nginx_pid=""
 cleanup() {
     if [ -n "$nginx_pid" ]; then

@@ -4,17 +4,18 @@
 # the main window exposed.
 # Usage: bench/startup.sh [rounds]   (default 30, alternating the two)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/common.sh"
+build="$(velm_root)/build"
 
 rounds="${1:-30}"
-velm_install_packages
-velm_build >/dev/null
-program="$VELM_BUILD_DIR/bench/velm_startup_bench"
+velm_install_build_packages
+velm_build linux >/dev/null
+program="$build/bench/velm_startup_bench"
 export QT_QPA_PLATFORM=offscreen
 
 velm_times=()
 bare_times=()
-cd "$VELM_BUILD_DIR/bin"
+cd "$build/bin"
 for ((i = 0; i < rounds; ++i)); do
     # Alternate which one goes first, so neither always finds warm caches.
     if ((i % 2)); then

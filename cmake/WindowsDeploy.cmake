@@ -44,4 +44,8 @@ function(velm_install_windows_runtime)
             endif()
         endforeach()
     endif()
+    # Installed with --strip (as CPack does), the programs lose their debug
+    # sections; these DLLs carry them too, and no operator needs them.
+    install(CODE "set(VELM_STRIP \"${CMAKE_STRIP}\")")
+    install(SCRIPT "${PROJECT_SOURCE_DIR}/cmake/windows/StripLibraries.cmake")
 endfunction()

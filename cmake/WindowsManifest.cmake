@@ -1,3 +1,12 @@
+# The numeric file version of the programs and the installer has 16-bit
+# parts: a release number beyond them shows there as 0, while the text
+# versions keep it whole.
+if(VELM_RELEASE_NUMBER GREATER_EQUAL 0 AND VELM_RELEASE_NUMBER LESS_EQUAL 65535)
+    set(VELM_FILE_VERSION ${VELM_RELEASE_NUMBER})
+else()
+    set(VELM_FILE_VERSION 0)
+endif()
+
 # Embeds the application manifest (asInvoker, common controls 6) and the
 # release number as file version into a Windows program. MSVC merges
 # .manifest sources itself; other toolchains (MinGW) get the manifest
@@ -13,12 +22,6 @@ function(velm_embed_windows_manifest target description)
         target_sources(${target} PRIVATE "${dir}/velm-manifest.rc")
     endif()
 
-    # The numeric version has 16-bit parts; the text keeps the number whole.
-    if(VELM_RELEASE_NUMBER GREATER_EQUAL 0 AND VELM_RELEASE_NUMBER LESS_EQUAL 65535)
-        set(velm_file_version "${VELM_RELEASE_NUMBER},0,0,0")
-    else()
-        set(velm_file_version "0,0,0,0")
-    endif()
     set(velm_description "${description}")
     configure_file("${dir}/velm-version.rc.in" "${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc" @ONLY)
     target_sources(${target} PRIVATE "${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc")

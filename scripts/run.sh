@@ -1,49 +1,43 @@
 #!/usr/bin/env bash
-# Sets up this machine if needed, builds, and starts OperatorVelm from build/bin.
-# Without a display it runs on a virtual X server, saves a screenshot of the
-# main window to build/screenshot.png and exits.
+# Usage: scripts/run.sh
+#
+# Sets up this machine if needed (Debian packages, through sudo when not
+# root), builds (preset linux) and starts OperatorVelm from build/bin, where
+# it finds version.json. Without a display it runs on a virtual X server
+# instead, saves a screenshot of the main window to build/screenshot.png
+# and exits.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-headless=false
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    headless=true
-fi
+bin="$(velm_root)/build/bin"
+screenshot="$(velm_root)/build/screenshot.png"
 
-if $headless; then
-    velm_install_packages xvfb xauth x11-utils imagemagick
-else
-    velm_install_packages
-fi
-velm_build
-
-cd "$VELM_BUILD_DIR/bin"
-if ! $headless; then
-    exec ./OperatorVelm
-fi
-
-screenshot="$VELM_BUILD_DIR/screenshot.png"
-rm -f "$screenshot"
-export VELM_SCREENSHOT="$screenshot"
-xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" bash -c '
+# The second half of a run without a display: on xvfb-run's server.
+if [ "${1:-}" = --screenshot ]; then
+    cd "$bin"
     ./OperatorVelm &
     program=$!
-    window=""
-    for _ in $(seq 1 100); do
-        window=$(xwininfo -name OperatorVelm 2>/dev/null | awk "/Window id:/ { print \$4; exit }")
-        [ -n "$window" ] && break
-        sleep 0.1
-    done
-    sleep 1
     status=0
-    if [ -n "$window" ]; then
-        import -window "$window" "$VELM_SCREENSHOT" || status=1
+    if velm_wait 20 xwininfo -name OperatorVelm; then
+        sleep 1 # drawn
+        import -window "$(xwininfo -name OperatorVelm | awk '/Window id:/ { print $4 }')" "$screenshot" || status=1
     else
-        echo "OperatorVelm showed no window" >&2
+        velm_log "OperatorVelm showed no window"
         status=1
     fi
     kill "$program" 2>/dev/null || true
     wait "$program" 2>/dev/null || true
     exit $status
-'
+fi
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    velm_install_build_packages
+    velm_build linux
+    cd "$bin"
+    exec ./OperatorVelm
+fi
+velm_install_build_packages xvfb xauth x11-utils imagemagick
+velm_build linux
+rm -f "$screenshot"
+xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" "$0" --screenshot
 echo "Screenshot of the main window: $screenshot"

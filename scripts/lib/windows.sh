@@ -1,0 +1,148 @@
+# shellcheck shell=bash
+# Sourced after common.sh and chroot.sh by the commands that build for
+# Windows: the chroot set up for cross-building, with the checkout at
+# /velm/src (read-only, but for its build-windows/) and the Windows Qt.
+#
+# VELM_WINDOWS_QT_CACHE    where the Windows Qt is kept between runs
+#                          (default /var/tmp/velm-windows-qt)
+# VELM_WINDOWS_QT_ARCHIVE  an archive made by scripts/windows-qt-archive.sh,
+#                          or a folder holding one per version, used when the
+#                          cache has no Qt of the chroot's version
+#
+# An archive holds <version>/ (the installed Qt with its .velm-qt-ready
+# marker) and mingw-w64-x86_64.cmake (the toolchain file that Qt's CMake
+# files name), exactly as they lie in the cache. Beside it lies
+# <archive>.sha256 in the form sha256sum writes.
+
+velm_windows_qt_cache() {
+    local cache="${VELM_WINDOWS_QT_CACHE:-/var/tmp/velm-windows-qt}"
+    printf '%s\n' "${cache%/}"
+}
+
+# velm_windows_qt_archive_name <version>
+velm_windows_qt_archive_name() {
+    printf 'qt-%s-mingw-w64-x86_64.tar.xz\n' "$1"
+}
+
+# velm_windows_qt_prefix: the Windows Qt of the chroot's version, as the
+# chroot sees it.
+velm_windows_qt_prefix() {
+    printf '/velm/qt/%s\n' "$(velm_chroot_package_version qt6-base-dev)"
+}
+
+# velm_in_windows_chroot [NAME=VALUE...] <command>...: runs it inside, in
+# the checkout, with VELM_WINDOWS_QT_PREFIX set for the presets.
+velm_in_windows_chroot() {
+    velm_in_chroot VELM_WINDOWS_QT_PREFIX="$(velm_windows_qt_prefix)" /usr/bin/env -C /velm/src "$@"
+}
+
+# velm_windows_enter: the chroot with what cross-building, packaging and
+# the checks under Wine need, and the checkout, its build-windows/ and the
+# Qt cache mounted inside.
+velm_windows_enter() {
+    local root cache
+    root="$(velm_root)"
+    cache="$(velm_windows_qt_cache)"
+    case "$cache" in
+        /?*) ;;
+        *) velm_log "VELM_WINDOWS_QT_CACHE must be an absolute path, got '$cache'"; exit 2 ;;
+    esac
+    velm_chroot_enter
+    velm_install_build_packages --in velm_in_chroot ca-certificates dpkg-dev \
+        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nsis \
+        wine wine64 xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core procps locales
+    # The lifecycle runs the installer in a Russian session, as on an operator's PC.
+    velm_in_chroot locale -a | grep -qx ru_RU.utf8 || velm_in_chroot localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+    velm_log "host Qt in the chroot: $(velm_chroot_package_version qt6-base-dev --debian)"
+    mkdir -p "$cache" "$root/build-windows"
+    velm_chroot_bind "$root" /velm/src ro
+    velm_chroot_bind "$root/build-windows" /velm/src/build-windows
+    velm_chroot_bind "$cache" /velm/qt
+}
+
+# velm_windows_qt: the Windows Qt of the chroot's version in the cache:
+# kept from an earlier run, unpacked from VELM_WINDOWS_QT_ARCHIVE, or built
+# once from Debian's qt6-base source (about an hour on two cores).
+velm_windows_qt() {
+    local cache version archive="${VELM_WINDOWS_QT_ARCHIVE:-}" started=$SECONDS
+    cache="$(velm_windows_qt_cache)"
+    version="$(velm_chroot_package_version qt6-base-dev)"
+    if [ -f "$cache/$version/.velm-qt-ready" ]; then
+        velm_log "reusing Qt $version for Windows in $cache/$version"
+        return 0
+    fi
+    if [ -n "$archive" ]; then
+        [ ! -d "$archive" ] || archive="${archive%/}/$(velm_windows_qt_archive_name "$version")"
+        velm_windows_qt_unpack "$archive" "$cache" "$version" && return 0
+        velm_log "without VELM_WINDOWS_QT_ARCHIVE, Qt $version is built from source (about an hour);" \
+            "scripts/windows-qt-archive.sh then writes an archive of it"
+        exit 2
+    fi
+    velm_log "building Qt $version for Windows into $cache/$version (once; takes long)"
+    velm_in_chroot cmake -DCACHE=/velm/qt -DPREFIX="/velm/qt/$version" \
+        -DPACKAGE_VERSION="$(velm_chroot_package_version qt6-base-dev --debian)" \
+        -DMIRROR="$(velm_chroot_mirror)" -DSUITE="$(velm_chroot_suite)" \
+        -DTOOLCHAIN=/velm/src/cmake/toolchains/mingw-w64-x86_64.cmake -P /velm/src/cmake/windows/BuildQt.cmake
+    velm_log "Qt for Windows built in $((SECONDS - started)) s"
+}
+
+# The version an unpacked Qt says it is, from its CMake package files.
+velm_windows_qt_tree_version() {
+    sed -n 's/^set(PACKAGE_VERSION "\([0-9.]*\)")$/\1/p' "$1/lib/cmake/Qt6/Qt6ConfigVersionImpl.cmake" \
+        "$1/lib/cmake/Qt6/Qt6ConfigVersion.cmake" 2>/dev/null | head -n 1
+}
+
+# velm_windows_qt_unpack <archive> <cache> <version>: checks the archive's
+# SHA-256 and that it holds a finished Qt of the chroot's own version (the
+# chroot's moc, uic and rcc must match the libraries), then unpacks it into
+# the cache. Anything half done is removed, so that a failure leaves the
+# cache as it was.
+velm_windows_qt_unpack() {
+    local archive=$1 cache=$2 version=$3 expected actual staging found
+    if [ ! -f "$archive" ]; then
+        velm_log "VELM_WINDOWS_QT_ARCHIVE names no file: $archive"
+        return 1
+    fi
+    if [ ! -f "$archive.sha256" ]; then
+        velm_log "no checksum beside the Qt archive: $archive.sha256 is missing"
+        return 1
+    fi
+    expected="$(awk 'NR == 1 { print tolower($1) }' "$archive.sha256")"
+    if ! [[ "$expected" =~ ^[0-9a-f]{64}$ ]]; then
+        velm_log "$archive.sha256 holds no SHA-256"
+        return 1
+    fi
+    velm_log "checking the SHA-256 of $archive"
+    actual="$(sha256sum "$archive" | awk '{ print $1 }')"
+    if [ "$actual" != "$expected" ]; then
+        velm_log "the Qt archive is damaged or not the one $archive.sha256 describes:" \
+            "SHA-256 $actual, expected $expected"
+        return 1
+    fi
+
+    staging="$(mktemp -d "$cache/.unpack.XXXXXX")"
+    if ! tar -xJf "$archive" -C "$staging"; then
+        rm -rf "$staging"
+        velm_log "could not unpack $archive"
+        return 1
+    fi
+    if [ ! -f "$staging/$version/.velm-qt-ready" ] || [ ! -f "$staging/mingw-w64-x86_64.cmake" ]; then
+        found="$(find "$staging" -mindepth 1 -maxdepth 1 -printf '%f ' 2>/dev/null)"
+        rm -rf "$staging"
+        velm_log "the Qt archive holds no finished Qt $version (it holds: ${found:-nothing});" \
+            "the chroot's Qt is $version, and its moc must match the libraries"
+        return 1
+    fi
+    found="$(velm_windows_qt_tree_version "$staging/$version")"
+    if [ "$found" != "$version" ]; then
+        rm -rf "$staging"
+        velm_log "the Qt in the archive says it is '${found:-unknown}', but the chroot's Qt is $version"
+        return 1
+    fi
+    # An unfinished build of this version gives way to the archive's.
+    rm -rf "${cache:?}/$version" "$cache/source" "$cache/build"
+    mv "$staging/$version" "$cache/$version"
+    mv -f "$staging/mingw-w64-x86_64.cmake" "$cache/mingw-w64-x86_64.cmake"
+    rm -rf "$staging"
+    velm_log "Qt $version for Windows unpacked from $archive into $cache"
+}
