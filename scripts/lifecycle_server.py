@@ -5,7 +5,7 @@ Usage: lifecycle_server.py <folder>
 
 Serves <folder>/server/ over HTTPS on a free port of 127.0.0.1, with a
 certificate for localhost from a throwaway CA (<folder>/certs/ca.pem, to be
-trusted by whoever asks). Each request goes to <folder>/requests.log; the
+trusted by whoever asks). Each request is logged on standard error; the
 port goes to <folder>/port once the server listens. Runs until killed.
 """
 import functools
@@ -37,21 +37,12 @@ class Handler(http.server.SimpleHTTPRequestHandler):
     # download stalls.
     protocol_version = "HTTP/1.1"
 
-    def __init__(self, *args, log, **kwargs):
-        self.log = log
-        super().__init__(*args, **kwargs)
-
-    def log_message(self, format, *args):
-        with open(self.log, "a") as out:
-            out.write((format % args) + "\n")
-
 
 def main():
     folder = sys.argv[1]
     certs = os.path.join(folder, "certs")
     make_certificates(certs)
-    handler = functools.partial(Handler, directory=os.path.join(folder, "server"),
-                                log=os.path.join(folder, "requests.log"))
+    handler = functools.partial(Handler, directory=os.path.join(folder, "server"))
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(os.path.join(certs, "server.pem"), os.path.join(certs, "server.key"))

@@ -39,7 +39,7 @@ failed() {
 velm_install_missing python3 openssl
 rm -rf "$lifecycle"
 mkdir -p "$lifecycle/server/files/Velm"
-python3 "$root/scripts/lifecycle_server.py" "$lifecycle" >"$lifecycle/server.log" 2>&1 &
+python3 "$root/scripts/lifecycle_server.py" "$lifecycle" 2>"$lifecycle/requests.log" &
 server=$!
 ca="$(velm_chroot_dir)/usr/local/share/ca-certificates/velm-windows-check.crt"
 # shellcheck disable=SC2317 # run by the trap
@@ -54,7 +54,7 @@ cleanup() {
     velm_chroot_unmount
 }
 trap cleanup EXIT
-velm_wait 30 test -s "$lifecycle/port" || { velm_log "the update server did not start: $lifecycle/server.log"; exit 1; }
+velm_wait 30 test -s "$lifecycle/port" || { velm_log "the update server did not start: $lifecycle/requests.log"; exit 1; }
 port="$(cat "$lifecycle/port")"
 releases_made=true
 for number in 1 2; do
@@ -97,9 +97,10 @@ if $built; then
 
     # -- 4. the programs and the DLLs they need ---------------------------------
     velm_log "checking the programs and the DLLs they need"
-    velm_in_windows_chroot cmake "-DPROGRAMS=build-windows/OperatorVelm/OperatorVelm.exe;build-windows/OperatorVelm/Updater.exe" \
-        -DFOLDER=build-windows/OperatorVelm -DSYSTEM32=build-windows/build/wine/drive_c/windows/system32 \
-        -P cmake/windows/CheckPrograms.cmake || failed "the programs or the DLLs of the folder (the problems above)"
+    folder=/velm/src/build-windows/OperatorVelm
+    velm_in_windows_chroot cmake "-DPROGRAMS=$folder/OperatorVelm.exe;$folder/Updater.exe" -DFOLDER="$folder" \
+        -DSYSTEM32=/velm/src/build-windows/build/wine/drive_c/windows/system32 -P cmake/windows/CheckPrograms.cmake \
+        || failed "the programs or the DLLs of the folder (the problems above)"
 fi
 
 # -- 5. an operator's update from release 1 to release 2 ----------------------

@@ -6,7 +6,7 @@
 # on machines where nothing is cached yet.
 #
 # VELM_WINDOWS_QT_CACHE    the cache to read (default /var/tmp/velm-windows-qt)
-# VELM_WINDOWS_QT_VERSION  which Qt of the cache, when it holds several
+# VELM_WINDOWS_QT_VERSION  which Qt of the cache (default: its newest)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/lib/chroot.sh"
@@ -18,19 +18,9 @@ if [ $# -ne 1 ]; then
 fi
 output=$1
 cache="$(velm_windows_qt_cache)"
-version="${VELM_WINDOWS_QT_VERSION:-}"
-if [ -z "$version" ]; then
-    versions=()
-    for marker in "$cache"/*/.velm-qt-ready; do
-        [ ! -f "$marker" ] || versions+=("$(basename "$(dirname "$marker")")")
-    done
-    if [ "${#versions[@]}" -ne 1 ]; then
-        velm_log "$cache holds ${#versions[@]} finished Qts (${versions[*]}): run scripts/windows-check.sh first," \
-            "or name one in VELM_WINDOWS_QT_VERSION"
-        exit 2
-    fi
-    version=${versions[0]}
-fi
+# The newest finished Qt of the cache, unless one is named.
+version="${VELM_WINDOWS_QT_VERSION:-$(find "$cache" -mindepth 2 -maxdepth 2 -name .velm-qt-ready -printf '%h\n' \
+    2>/dev/null | xargs -r -n1 basename | sort -V | tail -n 1 || true)}"
 if [ ! -f "$cache/$version/.velm-qt-ready" ] || [ ! -f "$cache/mingw-w64-x86_64.cmake" ] \
     || [ "$(velm_windows_qt_tree_version "$cache/$version")" != "$version" ]; then
     velm_log "no finished Qt $version in $cache: run scripts/windows-check.sh first"
@@ -51,21 +41,13 @@ mv -f "$output/.$name.partial" "$output/$name"
 cat >"$output/README.md" <<README
 # A prebuilt Qt for Windows x86-64 (MinGW-w64), for the Windows check
 
-\`scripts/windows-check.sh\` builds this Qt itself from Debian's source when
-its cache is empty, which takes about an hour on two cores. This archive
-holds the result of such a build, so that a machine with nothing cached can
-skip that hour: name it in \`VELM_WINDOWS_QT_ARCHIVE\`.
-
-- Qt: $version, shared, Release, cross-built with MinGW-w64 (posix g++) from
-  the \`qt6-base\` source package of the Debian 13 chroot ($package). The
-  host tools (moc, uic, rcc) are that chroot's own Qt $version, so the
-  archive is only used where the chroot's Qt is $version.
-- Made by: \`scripts/windows-qt-archive.sh\`, from the cache \`$cache\`, on
-  $(date -u +%Y-%m-%d).
-- Contents: \`$version/\` (the installed Qt with its \`.velm-qt-ready\` marker)
-  and \`mingw-w64-x86_64.cmake\` (the toolchain file that the Qt's CMake files
-  refer to). No source or build folder.
-- SHA-256: \`$(cut -d' ' -f1 "$output/$name.sha256")\` (\`$name.sha256\` beside it;
-  \`sha256sum -c $name.sha256\` checks it).
+Qt $version, shared, Release, cross-built with MinGW-w64 (posix g++) from the
+\`qt6-base\` source package of the Debian 13 chroot ($package), by
+\`scripts/windows-check.sh\` into \`$cache\`, and written here by
+\`scripts/windows-qt-archive.sh\` on $(date -u +%Y-%m-%d). It holds \`$version/\` (the
+installed Qt with its \`.velm-qt-ready\` marker) and \`mingw-w64-x86_64.cmake\`
+(the toolchain file its CMake files name); \`$name.sha256\` checks it. Name this
+folder in \`VELM_WINDOWS_QT_ARCHIVE\` to skip the hour of building it; it is
+used only where the chroot's own Qt (moc, uic, rcc) is $version.
 README
 velm_log "wrote $output/$name ($(du -h "$output/$name" | cut -f1)), $name.sha256 and README.md"

@@ -1,5 +1,6 @@
 # Checks Windows programs that ship, and the folder they ship in:
 #   cmake -DPROGRAMS=<exe>[;<exe>...] [-DFOLDER=<folder> -DSYSTEM32=<dir>] -P CheckPrograms.cmake
+# (absolute paths)
 # Each program must be x86-64 and GUI-subsystem, with an embedded manifest
 # asking for asInvoker and common controls 6.0.0.0. With FOLDER, every DLL
 # that a program or DLL of the folder imports must be in the folder or in
@@ -7,11 +8,6 @@
 # problem is printed on a line of its own, and any fails the run.
 cmake_minimum_required(VERSION 3.21)
 set(objdump x86_64-w64-mingw32-objdump)
-foreach(path FOLDER SYSTEM32)
-    if(${path})
-        file(REAL_PATH "${${path}}" ${path})
-    endif()
-endforeach()
 set(problems "")
 
 foreach(program IN LISTS PROGRAMS)
@@ -28,7 +24,7 @@ foreach(program IN LISTS PROGRAMS)
     if(NOT manifest MATCHES "level=\"asInvoker\"")
         list(APPEND problems "${name}: no asInvoker manifest")
     endif()
-    if(NOT manifest MATCHES "name=\"Microsoft\\.Windows\\.Common-Controls\"" OR NOT manifest MATCHES "version=\"6\\.0\\.0\\.0\"")
+    if(NOT manifest MATCHES "Microsoft\\.Windows\\.Common-Controls\".*version=\"6\\.0\\.0\\.0\"")
         list(APPEND problems "${name}: manifest does not ask for common controls 6.0.0.0")
     endif()
 endforeach()

@@ -83,10 +83,6 @@ velm_chroot_enter() {
     fi
     velm_log "Debian mirror: $mirror"
     velm_install_missing debootstrap
-    if [ ! -e "/usr/share/debootstrap/scripts/$suite" ]; then
-        velm_log "this machine's debootstrap does not know '$suite'"
-        exit 2
-    fi
 
     trap velm_chroot_unmount EXIT
     trap 'exit 130' INT
@@ -117,14 +113,10 @@ velm_chroot_enter() {
     fi
 
     cp -L /etc/resolv.conf "$dir/etc/resolv.conf" 2>/dev/null || true
-    mkdir -p "$dir/proc" "$dir/sys"
-    mount -t proc proc "$dir/proc"
-    velm_chroot_mounted+=("$dir/proc")
-    mount -t sysfs sysfs "$dir/sys"
-    velm_chroot_mounted+=("$dir/sys")
-    velm_chroot_bind /dev /dev
-    velm_chroot_bind /dev/pts /dev/pts
-    velm_chroot_bind /dev/shm /dev/shm
+    local system
+    for system in /proc /sys /dev /dev/pts /dev/shm; do
+        velm_chroot_bind "$system" "$system"
+    done
 }
 
 # velm_chroot_package_version <package> [--debian]: the upstream version

@@ -33,42 +33,23 @@ velm_install_build_packages() {
 
 # velm_install_missing [--in <command>] <package>...: installs the Debian
 # packages that are missing, here (as root, or through sudo) or through
-# <command>, such as velm_in_chroot. Names that the archive lacks are
-# skipped with a line.
+# <command>, such as velm_in_chroot.
 velm_install_missing() {
-    local run=(velm_as_root) missing=() installable=() package
+    local run=() missing=() package
+    [ "$(id -u)" -eq 0 ] || run=(sudo)
     if [ "${1:-}" = --in ]; then
         run=("$2")
         shift 2
     fi
-    for package in $(printf '%s\n' "$@" | awk 'NF && !seen[$0]++'); do
+    for package in "$@"; do
         # shellcheck disable=SC2016 # a format of dpkg-query's
         "${run[@]}" dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$' \
             || missing+=("$package")
     done
     [ "${#missing[@]}" -gt 0 ] || return 0
+    velm_log "installing: ${missing[*]}"
     "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    for package in "${missing[@]}"; do
-        if "${run[@]}" apt-cache show --no-all-versions "$package" >/dev/null 2>&1; then
-            installable+=("$package")
-        else
-            velm_log "skipping '$package': no such package here"
-        fi
-    done
-    [ "${#installable[@]}" -gt 0 ] || return 0
-    velm_log "installing: ${installable[*]}"
-    "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${installable[@]}"
-}
-
-velm_as_root() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$@"
-    elif command -v sudo >/dev/null 2>&1; then
-        sudo "$@"
-    else
-        velm_log "need root to run: $*"
-        return 1
-    fi
+    "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # velm_wait <seconds> <command>...: true as soon as the command succeeds,

@@ -92,51 +92,31 @@ velm_windows_qt_tree_version() {
         "$1/lib/cmake/Qt6/Qt6ConfigVersion.cmake" 2>/dev/null | head -n 1
 }
 
-# velm_windows_qt_unpack <archive> <cache> <version>: checks the archive's
-# SHA-256 and that it holds a finished Qt of the chroot's own version (the
-# chroot's moc, uic and rcc must match the libraries), then unpacks it into
-# the cache. Anything half done is removed, so that a failure leaves the
-# cache as it was.
+# velm_windows_qt_unpack <archive> <cache> <version>: checks the archive
+# against the .sha256 beside it and that it holds a finished Qt of the
+# chroot's own version (the chroot's moc, uic and rcc must match the
+# libraries), then unpacks it into the cache. A failure, said in a line,
+# leaves the cache as it was.
 velm_windows_qt_unpack() {
-    local archive=$1 cache=$2 version=$3 expected actual staging found
-    if [ ! -f "$archive" ]; then
-        velm_log "VELM_WINDOWS_QT_ARCHIVE names no file: $archive"
-        return 1
-    fi
-    if [ ! -f "$archive.sha256" ]; then
-        velm_log "no checksum beside the Qt archive: $archive.sha256 is missing"
-        return 1
-    fi
-    expected="$(awk 'NR == 1 { print tolower($1) }' "$archive.sha256")"
-    if ! [[ "$expected" =~ ^[0-9a-f]{64}$ ]]; then
-        velm_log "$archive.sha256 holds no SHA-256"
-        return 1
-    fi
+    local archive=$1 cache=$2 version=$3 staging problem="" found
     velm_log "checking the SHA-256 of $archive"
-    actual="$(sha256sum "$archive" | awk '{ print $1 }')"
-    if [ "$actual" != "$expected" ]; then
-        velm_log "the Qt archive is damaged or not the one $archive.sha256 describes:" \
-            "SHA-256 $actual, expected $expected"
-        return 1
+    if [ ! -f "$archive" ] || [ ! -f "$archive.sha256" ]; then
+        problem="VELM_WINDOWS_QT_ARCHIVE names no archive with its .sha256 beside it: $archive"
+    elif ! (cd "$(dirname "$archive")" && sha256sum --check --status "$(basename "$archive").sha256"); then
+        problem="the Qt archive is damaged or not the one $archive.sha256 describes"
+    else
+        staging="$(mktemp -d "$cache/.unpack.XXXXXX")"
+        tar -xJf "$archive" -C "$staging" || problem="could not unpack $archive"
+        found="$(velm_windows_qt_tree_version "$staging/$version")"
+        if [ -z "$problem" ] && { [ ! -f "$staging/$version/.velm-qt-ready" ] || [ "$found" != "$version" ] \
+            || [ ! -f "$staging/mingw-w64-x86_64.cmake" ]; }; then
+            problem="the Qt archive holds no finished Qt $version, the chroot's version, whose moc must match"
+            problem+=" the libraries; it holds: $(find "$staging" -mindepth 1 -maxdepth 1 -printf '%f ')${found:+(Qt $found)}"
+        fi
     fi
-
-    staging="$(mktemp -d "$cache/.unpack.XXXXXX")"
-    if ! tar -xJf "$archive" -C "$staging"; then
-        rm -rf "$staging"
-        velm_log "could not unpack $archive"
-        return 1
-    fi
-    if [ ! -f "$staging/$version/.velm-qt-ready" ] || [ ! -f "$staging/mingw-w64-x86_64.cmake" ]; then
-        found="$(find "$staging" -mindepth 1 -maxdepth 1 -printf '%f ' 2>/dev/null)"
-        rm -rf "$staging"
-        velm_log "the Qt archive holds no finished Qt $version (it holds: ${found:-nothing});" \
-            "the chroot's Qt is $version, and its moc must match the libraries"
-        return 1
-    fi
-    found="$(velm_windows_qt_tree_version "$staging/$version")"
-    if [ "$found" != "$version" ]; then
-        rm -rf "$staging"
-        velm_log "the Qt in the archive says it is '${found:-unknown}', but the chroot's Qt is $version"
+    if [ -n "$problem" ]; then
+        rm -rf "${staging:-}"
+        velm_log "$problem"
         return 1
     fi
     # An unfinished build of this version gives way to the archive's.
