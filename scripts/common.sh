@@ -8,7 +8,7 @@ VELM_BUILD_DIR="${VELM_BUILD_DIR:-$VELM_ROOT/build}"
 VELM_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    python3 openssl
+    python3 openssl libgcrypt20-dev
 )
 
 velm_log() { printf '== %s\n' "$*" >&2; }
