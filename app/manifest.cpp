@@ -1,5 +1,7 @@
 #include "manifest.h"
 
+#include "updatesignature.h"
+
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,6 +30,7 @@ Manifest fromDocument(const QJsonDocument &document)
     manifest.downloadUrl.remove(u'\r');
     manifest.downloadUrl.remove(u'\n');
     manifest.downloadUrl.remove(u'\t');
+    manifest.signature = object.value(u"Signature"_s).toString();
     return manifest;
 }
 
@@ -41,7 +44,36 @@ bool isDownloadAddress(const QString &address)
         && !url.host().isEmpty();
 }
 
+// Why a newer release may not be offered under updateKey, in the words of
+// a warning; empty when it may.
+QString unsignedReason(const Manifest &remote, const QByteArray &updateKey)
+{
+    if (remote.signature.isEmpty())
+        return u"carries no signature (\"Signature\")"_s;
+    const QByteArray::FromBase64Result signature =
+        QByteArray::fromBase64Encoding(remote.signature.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!signature || signature.decoded.size() != 64)
+        return u"its signature (\"Signature\") is not base64 of 64 bytes"_s;
+    if (!isEd25519Signature(updateKey, signedBytes(remote), signature.decoded))
+        return u"its signature (\"Signature\") does not match its \"Version\" and \"URL\" under the update key"_s;
+    if (!carriesSha256Digest(remote.downloadUrl))
+        return u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s;
+    return {};
+}
+
 } // namespace
+
+QByteArray signedBytes(const Manifest &manifest)
+{
+    return QByteArray::number(manifest.releaseNumber) + '\n' + manifest.downloadUrl.toUtf8();
+}
+
+bool carriesSha256Digest(const QString &address)
+{
+    // Read as the updater reads it, so that what is offered is checked there.
+    static const QRegularExpression digest(QRegularExpression::anchoredPattern(u"sha256=[0-9A-Fa-f]{64}"_s));
+    return digest.match(QUrl(address, QUrl::TolerantMode).fragment(QUrl::FullyDecoded)).hasMatch();
+}
 
 QUrl manifestUrl(const QString &host)
 {
@@ -84,7 +116,8 @@ Manifest readManifest(const QByteArray &jsonData)
     return fromDocument(repaired);
 }
 
-UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText)
+UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText,
+                             const QByteArray &updateKey)
 {
     const Manifest remote = readManifest(remoteText);
     const Manifest local = readManifest(localText);
@@ -103,6 +136,14 @@ UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &loc
                                 u"is not offered"_s.arg(QString::number(remote.releaseNumber),
                                                         remote.downloadUrl);
         return offer;
+    }
+    if (!updateKey.isEmpty()) {
+        const QString reason = unsignedReason(remote, updateKey);
+        if (!reason.isEmpty()) {
+            qWarning().noquote() << u"The server's Version.json offers release %1 but %2; the update is not "
+                                    u"offered"_s.arg(QString::number(remote.releaseNumber), reason);
+            return offer;
+        }
     }
     offer.available = true;
     // As written: the updater reads it the same way.

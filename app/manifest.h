@@ -15,6 +15,9 @@ struct Manifest
     // "URL" of the same document that gave the release number; empty when
     // it is missing or not a string.
     QString downloadUrl;
+    // "Signature" as written (base64 of an Ed25519 signature, see
+    // signedBytes); empty when it is missing or not a string.
+    QString signature;
 };
 
 // The outcome of one update check.
@@ -37,10 +40,22 @@ QString repairedManifestText(const QString &text);
 // not an object.
 Manifest readManifest(const QByteArray &jsonData);
 
+// What a manifest's "Signature" signs: the release number in decimal, a
+// line feed and the address, as read, in UTF-8.
+QByteArray signedBytes(const Manifest &manifest);
+
+// Whether address ends in the fragment "#sha256=<64 hex digits>", the
+// digest that the updater checks the file against.
+bool carriesSha256Digest(const QString &address);
+
 // Compares the server's manifest with the local one (read in that order).
 // A newer release is offered only with an absolute http or https address
 // that names a host, since the updater could do nothing with any other.
-UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText);
+// With an update key (a 32-byte Ed25519 public key; empty for none) it is
+// offered only when its "Signature" verifies under that key and its address
+// carries a SHA-256 digest, so that the file is pinned as well.
+UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText,
+                             const QByteArray &updateKey);
 
 // The updater that ships beside OperatorVelm in applicationDir.
 QString defaultUpdaterProgram(const QString &applicationDir);

@@ -18,6 +18,17 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// The key the server's manifest must be signed with, fixed at build time
+// (checked there to be 32 bytes in base64); empty when none was given.
+QByteArray builtInUpdateKey()
+{
+    return QByteArray::fromBase64(QByteArrayLiteral(VELM_UPDATE_KEY));
+}
+
+} // namespace
+
 OperatorVelm::OperatorVelm(QWidget *parent)
     : OperatorVelm(manifestUrl(QStringLiteral(VELM_UPDATE_HOST)),
                    defaultUpdaterProgram(QCoreApplication::applicationDirPath()), parent)
@@ -64,7 +75,7 @@ bool OperatorVelm::checkForUpdates(std::function<void(bool)> callback)
             if (localFile.open(QIODevice::ReadOnly)) {
                 const QByteArray localText = localFile.readAll();
                 localFile.close();
-                offer = compareManifests(remoteText, localText);
+                offer = compareManifests(remoteText, localText, builtInUpdateKey());
             }
         }
         if (offer.available)

@@ -2,8 +2,10 @@
 # Download throughput and memory of FileDownloader (the downloader inside
 # Updater) against curl. A local nginx on 127.0.0.1 serves a 1 GiB and a
 # 64 MiB file from tmpfs; both clients fetch them into tmpfs, alternating
-# which goes first. Then the same into a folder on disk, where our save ends
-# with a flush to disk, against curl followed by sync of the file.
+# which goes first. Then the 1 GiB file with its SHA-256 in the address,
+# which we check as the body streams in, against curl followed by sha256sum.
+# Then the same into a folder on disk, where our save ends with a flush to
+# disk, against curl followed by sync of the file.
 # Usage: bench/download.sh [rounds]   (default 3)
 # VELM_BENCH_DISK_DIR: folder on disk for the last part (default: the build folder)
 set -euo pipefail
@@ -33,6 +35,7 @@ velm_log "making the files to serve"
 head -c 1G /dev/urandom >"$shm/serve/big.bin"
 head -c 64M /dev/urandom >"$shm/serve/small.bin"
 chmod 644 "$shm/serve/"*.bin
+big_sha256=$(sha256sum "$shm/serve/big.bin" | cut -d' ' -f1)
 
 # nginx of our own, in the foreground of a background job, so that we stop
 # exactly the one we started.
@@ -71,24 +74,27 @@ for _ in $(seq 1 100); do
 done
 curl -s -f -o /dev/null "http://127.0.0.1:$port/small.bin" || { velm_log "nginx did not start"; cat "$conf/error.log" >&2; exit 1; }
 
-# run <name> <file> <target folder> <sync?>: one download; prints "MiB/s peak-RSS-MiB".
+# run <name> <file> <target folder> <then>: one download; prints "MiB/s peak-RSS-MiB".
+# <then>: no; sync (curl's file synced to disk after); sha256 (our address
+# carries the big file's digest, curl's file goes through sha256sum after).
 run() {
-    local client=$1 file=$2 folder=$3 sync_after=$4 output stats start end
+    local client=$1 file=$2 folder=$3 then=$4 output stats start end
     local url="http://127.0.0.1:$port/$file"
     stats="$shm/time.txt"
     if [ "$client" = ours ]; then
         output="$folder/$file"
+        if [ "$then" = sha256 ]; then url="$url#sha256=$big_sha256"; fi
         start=$(date +%s%N)
         /usr/bin/time -v -o "$stats" "$program" "$url" "$folder/" 2>"$shm/ours.log" \
             || { velm_log "our download failed"; cat "$shm/ours.log" >&2; exit 1; }
     else
         output="$folder/curl-$file"
         start=$(date +%s%N)
-        if [ "$sync_after" = sync ]; then
-            /usr/bin/time -v -o "$stats" curl -s -f -o "$output" "$url"
+        /usr/bin/time -v -o "$stats" curl -s -f -o "$output" "$url"
+        if [ "$then" = sync ]; then
             sync "$output"
-        else
-            /usr/bin/time -v -o "$stats" curl -s -f -o "$output" "$url"
+        elif [ "$then" = sha256 ]; then
+            [ "$(sha256sum "$output" | cut -d' ' -f1)" = "$big_sha256" ] || { velm_log "curl's $file has another SHA-256"; exit 1; }
         fi
     fi
     end=$(date +%s%N)
@@ -102,17 +108,17 @@ run() {
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# series <file> <folder> <sync?>: rounds alternating; fills the arrays below.
+# series <file> <folder> <then>: rounds alternating; fills the arrays below.
 series() {
-    local file=$1 folder=$2 sync_after=$3 i a b
+    local file=$1 folder=$2 then=$3 i a b
     ours_speed=() curl_speed=() ours_rss=() curl_rss=() ratios=()
     for ((i = 1; i <= rounds; ++i)); do
         if ((i % 2)); then
-            read -r a ours_r < <(run ours "$file" "$folder" "$sync_after")
-            read -r b curl_r < <(run curl "$file" "$folder" "$sync_after")
+            read -r a ours_r < <(run ours "$file" "$folder" "$then")
+            read -r b curl_r < <(run curl "$file" "$folder" "$then")
         else
-            read -r b curl_r < <(run curl "$file" "$folder" "$sync_after")
-            read -r a ours_r < <(run ours "$file" "$folder" "$sync_after")
+            read -r b curl_r < <(run curl "$file" "$folder" "$then")
+            read -r a ours_r < <(run ours "$file" "$folder" "$then")
         fi
         ours_speed+=("$a") curl_speed+=("$b") ours_rss+=("$ours_r") curl_rss+=("$curl_r")
         ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", a / b }')")
@@ -133,6 +139,11 @@ echo "64 MiB into tmpfs:"
 series small.bin "$shm/out" no
 small_rss=$(median "${ours_rss[@]}")
 
+echo "1 GiB into tmpfs, ours with the SHA-256 in the address, curl followed by sha256sum:"
+series big.bin "$shm/out" sha256
+sha_ratio=$(median "${ratios[@]}")
+sha_ours=$(median "${ours_speed[@]}") sha_curl=$(median "${curl_speed[@]}")
+
 echo "1 GiB on disk ($disk), curl followed by sync of the file:"
 series big.bin "$disk" sync
 disk_ratio=$(median "${ratios[@]}")
@@ -143,4 +154,5 @@ echo "throughput, 1 GiB into tmpfs: ours $big_ours MiB/s, curl $big_curl MiB/s (
 echo "median ratio ours/curl: $big_ratio (goal: 1.0 or more)"
 echo "peak RSS, 1 GiB: ours $big_rss MiB (highest $max_rss), curl $big_curl_rss MiB (medians)"
 echo "peak RSS of ours, 64 MiB file: $small_rss MiB; 1 GiB file: $big_rss MiB (goal: under 64 MiB, flat)"
+echo "with SHA-256, 1 GiB: ours $sha_ours MiB/s, curl + sha256sum $sha_curl MiB/s, median ratio $sha_ratio (goal: 1.0 or more)"
 echo "on disk, 1 GiB: ours $disk_ours MiB/s, curl + sync $disk_curl MiB/s, median ratio $disk_ratio"

@@ -1,5 +1,7 @@
 #include "filedownloader.h"
 
+#include "sha256.h"
+
 #include <QDebug>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -28,6 +30,21 @@ QString saveFailedText()
 QString encodedFileText()
 {
     return u"Server sent the file compressed instead of as stored"_s;
+}
+
+QString digestMismatchText()
+{
+    return u"The downloaded file does not match the SHA-256 digest in its address"_s;
+}
+
+QString malformedDigestText()
+{
+    return u"The SHA-256 digest in the address is not 64 hexadecimal digits"_s;
+}
+
+QString noHashText()
+{
+    return u"SHA-256 is not available to check the download"_s;
 }
 
 QString stalledText(std::chrono::milliseconds silenceLimit)
@@ -74,6 +91,26 @@ qint64 announcedBodyLength(const QNetworkReply *reply)
 {
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     return length.isValid() ? length.toLongLong() : -1;
+}
+
+// The file's SHA-256 as the address's fragment gives it.
+struct DigestInAddress
+{
+    bool given = false; // the fragment starts with "sha256="
+    QByteArray sha256;  // 32 bytes; empty when the rest is not 64 hex digits
+};
+
+DigestInAddress digestInAddress(const QUrl &address)
+{
+    static const QString prefix = u"sha256="_s;
+    static const QRegularExpression hexDigits(QRegularExpression::anchoredPattern(u"[0-9A-Fa-f]{64}"_s));
+    DigestInAddress digest;
+    const QString fragment = address.fragment(QUrl::FullyDecoded);
+    digest.given = fragment.startsWith(prefix);
+    const QString digits = fragment.mid(prefix.size());
+    if (digest.given && hexDigits.match(digits).hasMatch())
+        digest.sha256 = QByteArray::fromHex(digits.toLatin1());
+    return digest;
 }
 
 } // namespace
@@ -135,7 +172,25 @@ void FileDownloader::downloadFile(const QString &url, const QString &savePath)
     cancel();
     this->savePath = savePath;
     const QUrl address(url, QUrl::TolerantMode);
-    QNetworkRequest request(address);
+    fileName = fileNameFromUrl(address);
+    qDebug() << "File name extracted from URL:" << fileName;
+
+    const DigestInAddress digest = digestInAddress(address);
+    if (digest.given && digest.sha256.isEmpty()) {
+        failTransfer(malformedDigestText());
+        return;
+    }
+    expectedDigest = digest.sha256;
+    if (digest.given) {
+        hasher = std::make_unique<Sha256>();
+        if (!hasher->isValid()) {
+            failTransfer(noHashText());
+            return;
+        }
+    }
+
+    // The fragment is ours: it never goes to the server.
+    QNetworkRequest request(address.adjusted(QUrl::RemoveFragment));
     // Without this the library asks for a compressed body and decodes it
     // unseen: the announced length is then the compressed one, and a
     // compressed stream that just stops ends without an error.
@@ -157,8 +212,6 @@ void FileDownloader::downloadFile(const QString &url, const QString &savePath)
     });
     connect(reply, &QNetworkReply::redirected, this, [this] { silenceTimer.start(); });
     silenceTimer.start();
-    fileName = fileNameFromUrl(address);
-    qDebug() << "File name extracted from URL:" << fileName;
 }
 
 void FileDownloader::setSilenceLimit(std::chrono::milliseconds limit)
@@ -175,6 +228,7 @@ void FileDownloader::cancel()
 {
     silenceTimer.stop();
     target.reset(); // without a commit, the temporary file goes with it
+    hasher.reset();
     if (QNetworkReply *reply = activeReply) {
         activeReply = nullptr;
         reply->disconnect(this);
@@ -211,6 +265,9 @@ bool FileDownloader::saveAvailableData(QNetworkReply *reply)
             break;
         if (target->write(chunk.constData(), length) != length)
             return false;
+        // Hashed on the way through, so the file is never read back.
+        if (hasher)
+            hasher->addData(chunk.constData(), length);
         bytesSaved += length;
     }
     return true;
@@ -268,12 +325,17 @@ void FileDownloader::onFileDownloaded(QNetworkReply *reply)
         failTransfer(u"Connection closed before the whole file was received"_s);
         return;
     }
+    if (hasher && hasher->finish() != expectedDigest) {
+        failTransfer(digestMismatchText());
+        return;
+    }
     // An empty body never opened the target.
     if ((!target && !openTarget()) || !target->commit()) {
         failSave();
         return;
     }
     target.reset();
+    hasher.reset();
     qDebug() << "File downloaded and saved to:" << savePath + fileName;
     emit downloadFinished();
 }

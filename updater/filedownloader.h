@@ -12,6 +12,7 @@
 class QNetworkReply;
 class QSaveFile;
 class QUrl;
+class Sha256;
 
 // The name a download is saved under: the part of the address's fully decoded
 // path after its last "/". Query and fragment play no part, and an encoded
@@ -28,7 +29,9 @@ bool isSafeFileName(const QString &name);
 // Fetches one file by HTTP(S) and saves it as savePath followed by the name
 // from the address. The body goes to a temporary file beside the target as
 // it arrives and takes the target's name only once the whole transfer has
-// succeeded, so the target only ever holds a complete file.
+// succeeded, so the target only ever holds a complete file. An address whose
+// fragment is "sha256=<64 hex digits>" names the file's SHA-256: the body is
+// hashed as it arrives and saved only when the two agree.
 class FileDownloader final : public QObject
 {
     Q_OBJECT
@@ -39,7 +42,9 @@ public:
     ~FileDownloader() override;
 
     // Starts the download and returns at once; the outcome arrives through
-    // the signals. A transfer still running is dropped first.
+    // the signals. A transfer still running is dropped first. An address
+    // whose "sha256=" fragment is malformed is refused before anything is
+    // asked: its error is emitted before this returns.
     void downloadFile(const QString &url, const QString &savePath);
     // Drops the running transfer, if any: nothing is saved and no signal follows.
     void cancel();
@@ -69,6 +74,9 @@ private:
     QString savePath;
     QPointer<QNetworkReply> activeReply;
     std::unique_ptr<QSaveFile> target;
+    // Set only when the address names the file's digest.
+    std::unique_ptr<Sha256> hasher;
+    QByteArray expectedDigest;
     QByteArray chunk;
     qint64 bytesSaved = 0;
 };

@@ -22,6 +22,41 @@ QString unusableAddressWarning(const QString &address)
          + u"\" is not an absolute http or https address with a host; the update is not offered"_s;
 }
 
+QString unsignedWarning(int releaseNumber, const QString &reason)
+{
+    return u"The server's Version.json offers release %1 but %2; the update is not offered"_s.arg(
+        QString::number(releaseNumber), reason);
+}
+
+QByteArray manifestText(int releaseNumber, const QString &address, const QString &signature)
+{
+    QJsonObject object {{u"Version"_s, releaseNumber}, {u"URL"_s, address}};
+    if (!signature.isNull())
+        object.insert(u"Signature"_s, signature);
+    return QJsonDocument(object).toJson();
+}
+
+// Fixed test vectors, made once with OpenSSL 3.0 from two throwaway key
+// pairs, a and b (their 32-byte private seeds in base64:
+// a = hiD3MqDlu/pSHkMpYRSQek5P/ncLQgHs+jgKFV5agmY=,
+// b = 2YjxQsbEJ6pQad6wOZ/r7InMzQPb9t+fIgkD8tddkGI=):
+//   openssl genpkey -algorithm ed25519 -out a.pem
+//   openssl pkey -in a.pem -pubout -outform DER | tail -c 32 | base64
+//   printf '5\n<address>' >message
+//   openssl pkeyutl -sign -rawin -inkey a.pem -in message | base64 -w0
+// OpenSSL rather than libgcrypt, so that the check is seen to accept what
+// another implementation signs.
+const QByteArray keyA = QByteArray::fromBase64("E1Z/DISOwntsioyztSkphJzvqeKt1fnBrnEEbz2vEIw=");
+const QString pinnedAddress = u"https://u.example/OperatorVelm-5.exe"
+                              u"#sha256=e0abd302a1d6defffae2cd187bf9575977ff9671508f3bd9f19acd46b4d568ce"_s;
+const QString pinnedByA =
+    u"06DrptB9vfNySp84I9WnGTbBz9W8oo4+ZXnAzaApBCM8rZnO5kqd/JGvLlolsPKpdFP6+Po2diGooDr8hLuiDQ=="_s;
+const QString pinnedByB =
+    u"vaUKZ6LfSvDg2y7F2VIslU1rXAl3N9KBuz5q2MwkOgfv1kD/rqxz4fuUqDg4B29+Bka+hqrzFvMtCCndVf3EBQ=="_s;
+// "5\nhttps://u.example/OperatorVelm-5.exe", signed with a.
+const QString unpinnedByA =
+    u"rntC3inTbPgPluIRuCFFycJy7uyCjGWhf9zGRCuwL0NMakSEx2/Z/rAVBjAiokDESPDSSirweLRwEpryBWM8DQ=="_s;
+
 } // namespace
 
 class TestManifest final : public QObject
@@ -168,23 +203,30 @@ void TestManifest::compare_data()
     QTest::addColumn<bool>("available");
     QTest::addColumn<QString>("downloadUrl");
     QTest::addColumn<QStringList>("warnings");
+    // The build's update key: raw Ed25519 public key, empty for none.
+    QTest::addColumn<QByteArray>("updateKey");
 
+    // Builds without an update key: the manifest's word is taken.
+    const QByteArray noKey;
     const QByteArray newer = R"({"Version": 5, "URL": "https://u.example/OperatorVelm-5.exe"})";
     const QString address = u"https://u.example/OperatorVelm-5.exe"_s;
-    QTest::newRow("newer") << newer << QByteArray(R"({"Version": 4})") << true << address << QStringList();
-    QTest::newRow("equal") << newer << QByteArray(R"({"Version": 5})") << false << QString() << QStringList();
-    QTest::newRow("lower") << newer << QByteArray(R"({"Version": 6})") << false << QString() << QStringList();
+    QTest::newRow("newer") << newer << QByteArray(R"({"Version": 4})") << true << address << QStringList()
+                           << noKey;
+    QTest::newRow("equal") << newer << QByteArray(R"({"Version": 5})") << false << QString() << QStringList()
+                           << noKey;
+    QTest::newRow("lower") << newer << QByteArray(R"({"Version": 6})") << false << QString() << QStringList()
+                           << noKey;
     QTest::newRow("newer, bare keys")
         << QByteArray(R"({Version: 5, URL: "https://u.example/OperatorVelm-5.exe"})")
-        << QByteArray("{Version: 4}") << true << address << QStringList();
+        << QByteArray("{Version: 4}") << true << address << QStringList() << noKey;
     QTest::newRow("newer, no URL") << QByteArray(R"({"Version": 5})") << QByteArray(R"({"Version": 4})")
-                                   << false << QString() << QStringList {noAddressWarning};
+                                   << false << QString() << QStringList {noAddressWarning} << noKey;
     QTest::newRow("newer, empty URL")
         << QByteArray(R"({"Version": 5, "URL": ""})") << QByteArray(R"({"Version": 4})") << false << QString()
-        << QStringList {noAddressWarning};
+        << QStringList {noAddressWarning} << noKey;
     QTest::newRow("newer, URL not a string")
         << QByteArray(R"({"Version": 5, "URL": ["x"]})") << QByteArray(R"({"Version": 4})") << false
-        << QString() << QStringList {noAddressWarning};
+        << QString() << QStringList {noAddressWarning} << noKey;
     // Only what the updater can download from is offered.
     const QByteArray four = R"({"Version": 4})";
     for (const QString &unusable :
@@ -195,35 +237,79 @@ void TestManifest::compare_data()
         const QByteArray remote =
             QJsonDocument(QJsonObject {{u"Version"_s, 5}, {u"URL"_s, unusable}}).toJson();
         QTest::addRow("newer, URL \"%s\"", qPrintable(unusable))
-            << remote << four << false << QString() << QStringList {unusableAddressWarning(unusable)};
+            << remote << four << false << QString() << QStringList {unusableAddressWarning(unusable)}
+            << noKey;
     }
     // A usable address goes on exactly as written, not as QUrl would spell it.
     QTest::newRow("newer, http, spelled loosely")
         << QByteArray(R"({"Version": 5, "URL": "HTTP://U.Example:8080/files/Файл 5.exe?a=b c"})") << four
-        << true << u"HTTP://U.Example:8080/files/Файл 5.exe?a=b c"_s << QStringList();
+        << true << u"HTTP://U.Example:8080/files/Файл 5.exe?a=b c"_s << QStringList() << noKey;
     QTest::newRow("empty local file")
         << QByteArray(R"({"Version": 2, "URL": "https://u/f.exe"})") << QByteArray() << true
-        << u"https://u/f.exe"_s << QStringList {parseErrorLine(QString())};
+        << u"https://u/f.exe"_s << QStringList {parseErrorLine(QString())} << noKey;
     QTest::newRow("unreadable remote above a zero local")
         << QByteArray("oops") << QByteArray(R"({"Version": 0})") << false << QString()
         << QStringList {parseErrorLine(u"oops"_s),
                         u"The server's Version.json offers release 1 but names no address (\"URL\"); "
-                        u"the update is not offered"_s};
+                        u"the update is not offered"_s}
+        << noKey;
     QTest::newRow("Version as a string")
         << QByteArray(R"({"Version": "5", "URL": "https://u/f.exe"})") << QByteArray(R"({"Version": 4})")
-        << false << QString() << QStringList();
+        << false << QString() << QStringList() << noKey;
     QTest::newRow("widest gap") << QByteArray(R"({"Version": 2147483647, "URL": "https://u/f.exe"})")
                                 << QByteArray(R"({"Version": -2147483648})") << true << u"https://u/f.exe"_s
-                                << QStringList();
+                                << QStringList() << noKey;
+
+    // With an update key, only a manifest signed with it, whose address pins
+    // the file by its digest, is offered.
+    const QString mismatch = u"its signature (\"Signature\") does not match its \"Version\" and \"URL\" "
+                             u"under the update key"_s;
+    const QString malformed = u"its signature (\"Signature\") is not base64 of 64 bytes"_s;
+    QTest::newRow("signed") << manifestText(5, pinnedAddress, pinnedByA) << four << true << pinnedAddress
+                            << QStringList() << keyA;
+    QTest::newRow("signed with another key")
+        << manifestText(5, pinnedAddress, pinnedByB) << four << false << QString()
+        << QStringList {unsignedWarning(5, mismatch)} << keyA;
+    QString otherAddress = pinnedAddress;
+    otherAddress[8] = u'v'; // https://v.example/...
+    QTest::newRow("address changed after signing")
+        << manifestText(5, otherAddress, pinnedByA) << four << false << QString()
+        << QStringList {unsignedWarning(5, mismatch)} << keyA;
+    QTest::newRow("number changed after signing")
+        << manifestText(6, pinnedAddress, pinnedByA) << four << false << QString()
+        << QStringList {unsignedWarning(6, mismatch)} << keyA;
+    QTest::newRow("no signature") << manifestText(5, pinnedAddress, QString()) << four << false << QString()
+                                  << QStringList {unsignedWarning(5,
+                                                                  u"carries no signature (\"Signature\")"_s)}
+                                  << keyA;
+    QString notBase64 = pinnedByA;
+    notBase64[10] = u'*';
+    QTest::newRow("signature not base64") << manifestText(5, pinnedAddress, notBase64) << four << false
+                                          << QString() << QStringList {unsignedWarning(5, malformed)} << keyA;
+    const QString shortSignature =
+        QString::fromLatin1(QByteArray::fromBase64(pinnedByA.toLatin1()).chopped(1).toBase64());
+    QTest::newRow("signature of 63 bytes")
+        << manifestText(5, pinnedAddress, shortSignature) << four << false << QString()
+        << QStringList {unsignedWarning(5, malformed)} << keyA;
+    QTest::newRow("signed address without a digest")
+        << manifestText(5, address, unpinnedByA) << four << false << QString()
+        << QStringList {unsignedWarning(
+               5, u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s)}
+        << keyA;
+    // Without a key the signature is not even looked at.
+    QTest::newRow("no update key, another key's signature")
+        << manifestText(5, pinnedAddress, pinnedByB) << four << true << pinnedAddress << QStringList()
+        << noKey;
 }
 
 void TestManifest::compare()
 {
     QFETCH(QByteArray, remote);
     QFETCH(QByteArray, local);
+    QFETCH(QByteArray, updateKey);
 
     LogCapture log;
-    const UpdateOffer offer = compareManifests(remote, local);
+    const UpdateOffer offer = compareManifests(remote, local, updateKey);
     QTEST(offer.available, "available");
     QTEST(offer.downloadUrl, "downloadUrl");
     QTEST(log.texts(QtWarningMsg), "warnings");

@@ -4,6 +4,7 @@
 #include "logcapture.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,6 +36,8 @@ const QString saveFailed = u"Failed to save the file"_s;
 const QString cutShort = u"Connection closed before the whole file was received"_s;
 const QString compressed = u"Server sent the file compressed instead of as stored"_s;
 const QString stalled = u"Connection stalled: nothing received for 1 second"_s;
+const QString digestMismatch = u"The downloaded file does not match the SHA-256 digest in its address"_s;
+const QString malformedDigest = u"The SHA-256 digest in the address is not 64 hexadecimal digits"_s;
 const QByteArray earlierContent = "earlier, complete file";
 
 LocalServer::Response ok(const QByteArray &body, int pieces = 1)
@@ -43,6 +46,12 @@ LocalServer::Response ok(const QByteArray &body, int pieces = 1)
     response.body = body;
     response.pieces = pieces;
     return response;
+}
+
+// The SHA-256 of data in lower-case hex.
+QString sha256Hex(const QByteArray &data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
 }
 
 QByteArray randomBytes(qsizetype size)
@@ -265,6 +274,15 @@ void TestFileDownloader::savesBody_data()
     const QByteArray large = randomBytes(3 * 1024 * 1024 + 17);
     QTest::newRow("larger than the read buffer")
         << Routes {{u"/big.bin"_s, ok(large, 6)}} << u"/big.bin"_s << u"big.bin"_s << large << true;
+
+    // The digest in the fragment covers every piece of the body; the name
+    // comes from the path alone.
+    QTest::newRow("matching digest") << Routes {{u"/files/setup.exe"_s, ok(large, 6)}}
+                                     << u"/files/setup.exe?v=5#sha256="_s + sha256Hex(large) << u"setup.exe"_s
+                                     << large << true;
+    QTest::newRow("matching digest, upper case")
+        << Routes {{u"/files/setup.exe"_s, ok(small, 3)}}
+        << u"/files/setup.exe#sha256="_s + sha256Hex(small).toUpper() << u"setup.exe"_s << small << false;
 }
 
 void TestFileDownloader::savesBody()
@@ -289,10 +307,14 @@ void TestFileDownloader::savesBody()
     QVERIFY(contents(savePath + savedName) == expected);
     QCOMPARE(outcome.log, (QStringList {debugLine("File name extracted from URL:", savedName),
                                         debugLine("File downloaded and saved to:", savePath + savedName)}));
-    // Redirects included, every request asks for the file as stored.
+    // Redirects included, every request asks for the file as stored. The
+    // fragment stays with us: the server is asked for path and query alone.
     QVERIFY(!server.requests().isEmpty());
-    for (const LocalServer::Request &request : server.requests())
+    QCOMPARE(server.requests().constFirst().target, pathAndQuery.section(u'#', 0, 0).toUtf8());
+    for (const LocalServer::Request &request : server.requests()) {
         QCOMPARE(request.headers.value("accept-encoding"), QByteArray("identity"));
+        QVERIFY2(!request.target.contains('#'), request.target.constData());
+    }
 }
 
 void TestFileDownloader::failures_data()
@@ -426,6 +448,23 @@ void TestFileDownloader::failures_data()
 #endif
     QTest::newRow("target is a folder")
         << Routes {{u"/folder"_s, ok(page)}} << u"{server}/folder"_s << u"tmp/"_s << saveFailed << saveLog;
+
+    // The body is not the file the address names.
+    const QByteArray file = randomBytes(60000);
+    QTest::newRow("wrong digest") << Routes {{u"/setup.exe"_s, ok(file, 3)}}
+                                  << u"{server}/setup.exe#sha256="_s + sha256Hex(file + "x") << u"tmp/"_s
+                                  << digestMismatch << networkLog;
+    // Refused before anything is asked.
+    const QString digits = sha256Hex(file);
+    QTest::newRow("short digest") << Routes {{u"/setup.exe"_s, ok(file)}}
+                                  << u"{server}/setup.exe#sha256="_s + digits.chopped(1) << u"tmp/"_s
+                                  << malformedDigest << networkLog;
+    QTest::newRow("digest not hex") << Routes {{u"/setup.exe"_s, ok(file)}}
+                                    << u"{server}/setup.exe#sha256="_s + digits.chopped(1) + u'g' << u"tmp/"_s
+                                    << malformedDigest << networkLog;
+    QTest::newRow("digest and a line feed")
+        << Routes {{u"/setup.exe"_s, ok(file)}} << u"{server}/setup.exe#sha256="_s + digits + u"%0A"_s
+        << u"tmp/"_s << malformedDigest << networkLog;
 }
 
 void TestFileDownloader::failures()
@@ -464,7 +503,8 @@ void TestFileDownloader::failures()
     const Outcome outcome = download(address, folder->path() + u'/' + savePath, silenceLimitFor(routes));
     QCOMPARE(outcome.finished, 0);
     QCOMPARE(outcome.errors.size(), 1);
-    if (error == saveFailed || error == cutShort || error == compressed || error == stalled)
+    if (error == saveFailed || error == cutShort || error == compressed || error == stalled
+        || error == digestMismatch || error == malformedDigest)
         QCOMPARE(outcome.errors.constFirst(), error);
     else
         QVERIFY2(outcome.errors.constFirst().contains(error), qPrintable(outcome.errors.constFirst()));
@@ -482,6 +522,8 @@ void TestFileDownloader::failures()
     QCOMPARE(entries(this->savePath), expectedEntries);
     if (earlier)
         QCOMPARE(contents(this->savePath + name), earlierContent);
+    if (error == malformedDigest)
+        QCOMPARE(server.requests().size(), 0);
 }
 
 // Progress figures go out as the reply reports them. The rows that drop the

@@ -100,6 +100,10 @@ void TestUpdaterWindow::outcomes_data()
                                 << u"Protocol \"\" is unknown"_s << QString();
     QTest::newRow("unusable name") << u"/files/"_s << int(QMessageBox::Critical) << u"Download Error"_s
                                    << u"Failed to save the file"_s << QString();
+    // Refused while the window is still being made.
+    QTest::newRow("malformed digest")
+        << u"/files/app%20setup.exe#sha256=0123"_s << int(QMessageBox::Critical) << u"Download Error"_s
+        << u"The SHA-256 digest in the address is not 64 hexadecimal digits"_s << QString();
 }
 
 void TestUpdaterWindow::outcomes()
