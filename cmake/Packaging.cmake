@@ -3,12 +3,16 @@
 # manifest that offers them in <VELM_RELEASE_DIR>/<N>/:
 #   OperatorVelm-<N>-setup.exe  the installer (cmake/windows/NSIS.template.in)
 #   OperatorVelm-<N>.zip        the same folder, for copying by hand
-#   Version.json                {"Version": N, "URL": "<address>OperatorVelm-<N>-setup.exe"}
-# Everything is checked here, before anything is built.
+#   Version.json                {"Version": N, "URL": "<address>OperatorVelm-<N>-setup.exe#sha256=<hex>"}
+#                               and, with VELM_SIGNING_KEY, "Signature"
+# Everything is checked here, before anything is built. A signing key also
+# decides VELM_UPDATE_KEY, the public key built into the programs, so that
+# the two cannot disagree.
 
 set(VELM_RELEASE_URL "" CACHE STRING
     "Address the release files are published under; empty for https://<host>/files/Velm/")
 set(VELM_RELEASE_DIR "" CACHE PATH "Where release/<N>/ goes; empty for build-windows/release")
+set(VELM_SIGNING_KEY "" CACHE FILEPATH "The publisher's Ed25519 private key (PEM) that signs Version.json; empty for none")
 
 # The update check reads "Version" as a signed 32-bit number.
 string(LENGTH "${VELM_RELEASE_NUMBER}" digits)
@@ -43,6 +47,22 @@ set(release_dir "${VELM_RELEASE_DIR}")
 if(release_dir STREQUAL "")
     set(release_dir "${PROJECT_SOURCE_DIR}/build-windows/release")
 endif()
+if(VELM_SIGNING_KEY)
+    # Its public key: the PEM of an Ed25519 key holds a fixed prefix, then
+    # the 32 bytes, in base64.
+    execute_process(COMMAND openssl pkey -in "${VELM_SIGNING_KEY}" -pubout
+        OUTPUT_VARIABLE public_pem ERROR_VARIABLE openssl_error RESULT_VARIABLE failed)
+    if(failed OR NOT public_pem MATCHES "\nMCowBQYDK2VwAyEA([A-Za-z0-9+/]+=)\n")
+        message(FATAL_ERROR "VELM_SIGNING_KEY must name an Ed25519 private key in PEM, as "
+            "openssl genpkey -algorithm ed25519 writes it: ${VELM_SIGNING_KEY} ${openssl_error}")
+    endif()
+    if(VELM_UPDATE_KEY AND NOT VELM_UPDATE_KEY STREQUAL CMAKE_MATCH_1)
+        message(FATAL_ERROR "VELM_UPDATE_KEY (${VELM_UPDATE_KEY}) is not the public key of VELM_SIGNING_KEY "
+            "(${CMAKE_MATCH_1}): the programs would refuse the manifests this release signs")
+    endif()
+    set(VELM_UPDATE_KEY "${CMAKE_MATCH_1}")
+    message(STATUS "Version.json is signed; the programs check it with ${VELM_UPDATE_KEY}")
+endif()
 message(STATUS "Release ${VELM_RELEASE_NUMBER} for ${VELM_UPDATE_HOST}, published under ${release_url}, "
     "made into ${release_dir}/${VELM_RELEASE_NUMBER}")
 
@@ -60,4 +80,5 @@ set(CPACK_VELM_RELEASE_NUMBER ${VELM_RELEASE_NUMBER})
 set(CPACK_VELM_FILE_VERSION ${VELM_FILE_VERSION})
 set(CPACK_VELM_RELEASE_URL "${release_url}")
 set(CPACK_VELM_RELEASE_FOLDER "${release_dir}/${VELM_RELEASE_NUMBER}")
+set(CPACK_VELM_SIGNING_KEY "${VELM_SIGNING_KEY}")
 include(CPack)

@@ -6,6 +6,8 @@ function(velm_install_windows_runtime)
     if(NOT WIN32)
         return()
     endif()
+    # libgcrypt and libgpg-error, which both programs load.
+    install(FILES ${Gcrypt_RUNTIME_DLLS} DESTINATION .)
     if(TARGET Qt6::windeployqt)
         foreach(program IN LISTS ARGN)
             if(Qt6_VERSION VERSION_LESS 6.5)

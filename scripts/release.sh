@@ -10,13 +10,17 @@
 #                               updates the folder it was saved below
 #   OperatorVelm-<N>.zip        the same folder, for copying by hand
 #   Version.json                the manifest that offers it:
-#                               {"Version": N, "URL": "<address>OperatorVelm-<N>-setup.exe"}
+#                               {"Version": N, "URL": "<address>OperatorVelm-<N>-setup.exe#sha256=<hex>"}
+#                               with "Signature" when a signing key is given
 #
 # VELM_RELEASE_NUMBER  N: a positive whole number, higher than the last release's
 # VELM_UPDATE_HOST     host (or host:port) the programs ask for updates
 # VELM_RELEASE_URL     the address the files are published under
 #                      (default https://<host>/files/Velm/)
 # VELM_RELEASE_DIR     where <N>/ goes, inside build-windows/ (default build-windows/release)
+# VELM_SIGNING_KEY     the publisher's Ed25519 private key (PEM) that signs Version.json;
+#                      its public key is built into the programs
+# VELM_UPDATE_KEY      that public key in base64, if given must match the signing key
 # and the variables of lib/chroot.sh and lib/windows.sh.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
@@ -36,9 +40,17 @@ esac
 started=$SECONDS
 velm_windows_enter
 velm_windows_qt
+# The private key is seen inside only while this runs, and only in memory
+# (the chroot shares this machine's /dev/shm).
+key=""
+if [ -n "${VELM_SIGNING_KEY:-}" ]; then
+    key="$(mktemp -d /dev/shm/velm-signing.XXXXXX)/key.pem"
+    trap 'rm -rf "$(dirname "$key")"; velm_chroot_unmount' EXIT
+    install -m 600 "$VELM_SIGNING_KEY" "$key"
+fi
 velm_in_windows_chroot VELM_RELEASE_NUMBER="${VELM_RELEASE_NUMBER:-}" VELM_UPDATE_HOST="${VELM_UPDATE_HOST:-}" \
     VELM_RELEASE_URL="${VELM_RELEASE_URL:-}" VELM_RELEASE_DIR="/velm/src${release_dir#"$root"}" \
-    cmake --workflow --preset windows-release --fresh
+    VELM_SIGNING_KEY="$key" VELM_UPDATE_KEY="${VELM_UPDATE_KEY:-}" cmake --workflow --preset windows-release --fresh
 
 folder="$release_dir/$VELM_RELEASE_NUMBER"
 setup="OperatorVelm-$VELM_RELEASE_NUMBER-setup.exe"

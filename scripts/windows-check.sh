@@ -5,7 +5,8 @@
 # after scripts/test.sh. Root only: inside the Debian 13 chroot of
 # lib/chroot.sh it
 #  1. makes two releases with scripts/release.sh whose update host is a
-#     local HTTPS server (scripts/lifecycle_server.py), for step 5;
+#     local HTTPS server (scripts/lifecycle_server.py), signed with a
+#     throwaway key, for step 5;
 #  2. cross-builds the project with its tests (preset windows, compiler
 #     warnings as errors) and installs the folder that ships into
 #     build-windows/OperatorVelm/, with build-windows/OperatorVelm.zip;
@@ -56,11 +57,14 @@ cleanup() {
 trap cleanup EXIT
 velm_wait 30 test -s "$lifecycle/port" || { velm_log "the update server did not start: $lifecycle/requests.log"; exit 1; }
 port="$(cat "$lifecycle/port")"
+# A throwaway publisher's key: both releases are signed with it, and build
+# its public key in.
+openssl genpkey -algorithm ed25519 -out "$lifecycle/signing-key.pem" 2>/dev/null
 releases_made=true
 for number in 1 2; do
     velm_log "release $number for the lifecycle (update host localhost:$port)"
     if ! VELM_RELEASE_NUMBER=$number VELM_UPDATE_HOST="localhost:$port" VELM_RELEASE_DIR="$lifecycle/release" \
-        bash "$root/scripts/release.sh" 2>&1 | tee "$lifecycle/release-$number.log" >&2; then
+        VELM_SIGNING_KEY="$lifecycle/signing-key.pem" bash "$root/scripts/release.sh" 2>&1 | tee "$lifecycle/release-$number.log" >&2; then
         failed "scripts/release.sh could not make release $number (build-windows/lifecycle/release-$number.log)"
         releases_made=false
         break

@@ -11,11 +11,16 @@ to requests.log. Release 2's Version.json and installer are in
 server/files/Velm/. While a program of the folder is open, release 2's
 installer and release 1's uninstaller must end with exit code 3 and change
 nothing; part of it runs in a Russian session, as on an operator's PC.
+Both releases are signed: at the end, a forged installer must not be kept,
+and a forged manifest must not be offered.
 Each step prints what it showed; the first failure ends the run with
 "lifecycle: FAILED: ..." and exit status 1.
 """
 import atexit
+import base64
 import filecmp
+import hashlib
+import json
 import os
 import pwd
 import shutil
@@ -31,10 +36,13 @@ SERVED2 = os.path.join(LIFECYCLE, "release", "2", SETUP2)
 MANIFEST = 'GET /files/Velm/Version.json HTTP/1.1" 200'
 DOWNLOAD = 'GET /files/Velm/%s HTTP/1.1" 200' % SETUP2
 FOLDER_WINDOWS = "C:\\Рабочее место\\Оператор Velm"
+SECOND_WINDOWS = "C:\\Оператор Velm 2"
 NOTE = "Мои заметки.txt"
 PREFIX = os.path.join(RUN, "wine")
 FOLDER = os.path.join(PREFIX, "drive_c", "Рабочее место", "Оператор Velm")
 TMP = os.path.join(FOLDER, "tmp")
+SECOND = os.path.join(PREFIX, "drive_c", "Оператор Velm 2")
+SERVED = os.path.join(LIFECYCLE, "server", "files", "Velm")
 SAVED2 = os.path.join(TMP, SETUP2)
 NOTE_PATH, NOTE_COPY = os.path.join(FOLDER, NOTE), os.path.join(RUN, "note")
 USER = os.path.join(PREFIX, "drive_c", "users", pwd.getpwuid(os.getuid()).pw_name)
@@ -72,8 +80,8 @@ def run(command, cwd=None, timeout=300, **env):
         return 124
 
 
-def start(command, cwd, **env):
-    return subprocess.Popen(command, cwd=cwd, env=dict(ENV, **env), stdout=LOG, stderr=LOG)
+def start(command, cwd, log=None, **env):
+    return subprocess.Popen(command, cwd=cwd, env=dict(ENV, **env), stdout=log or LOG, stderr=log or LOG)
 
 
 def ended(process, seconds):
@@ -208,11 +216,32 @@ def double_click_installer():
     return installer, shown
 
 
-def start_operatorvelm(which):
-    program = start(["wine", "OperatorVelm.exe"], FOLDER)
+def start_operatorvelm(which, folder=FOLDER, log=None):
+    program = start(["wine", "OperatorVelm.exe"], folder, log)
     window = new_window("^OperatorVelm$", 60)
     check(window, which + " OperatorVelm.exe showed no window")
     return program, window
+
+
+def not_offered(what, manifest, reason, shot):
+    """Release 1 in the second folder, asking for that manifest, offers
+    nothing and logs a warning that says why."""
+    with open(os.path.join(SERVED, "Version.json"), "w") as out:
+        json.dump(manifest, out)
+    asked, fetched = requests(MANIFEST), requests("GET /files/Velm/OperatorVelm-")
+    log_path = os.path.join(RUN, "operatorvelm-%d.log" % asked)
+    with open(log_path, "w") as log:
+        velm, window = start_operatorvelm("release 1's", SECOND, log)
+        check(wait(30, lambda: requests(MANIFEST) > asked), "release 1 did not ask for " + what)
+        time.sleep(3)
+        screenshot(window, shot)
+        click_update(window)
+        time.sleep(3)
+        check(requests("GET /files/Velm/OperatorVelm-") == fetched and velm.poll() is None, what + " was offered")
+        press(window, "alt+F4")
+        check(ended(velm, 20), "release 1's OperatorVelm.exe did not end when its window was closed")
+    with open(log_path) as log:
+        check(reason in log.read(), "no warning that says %r for %s" % (reason, what))
 
 
 def main():
@@ -222,6 +251,8 @@ def main():
     LOG = open(os.path.join(RUN, "wine.log"), "w")
     atexit.register(run, ["wineserver", "-k"], timeout=30)
     check(run(["wineboot", "-i"], timeout=180) == 0, "a new Wine prefix could not be made")
+    # Qt's warnings go to the programs' standard error, where a check reads them.
+    run(["wine", "reg", "add", "HKCU\\Environment", "/v", "QT_FORCE_STDERR_LOGGING", "/d", "1", "/f"])
     run(["wineserver", "-w"], timeout=120)
     # A display number no other X server holds.
     display = ":%d" % next(n for n in range(57, 100) if not os.path.exists("/tmp/.X%d-lock" % n))
@@ -355,6 +386,52 @@ def main():
     check(not registry("DisplayName"), "uninstalling left the uninstaller entry")
     step("11. uninstalled: the installed files, shortcut and entry are gone; the folder keeps only "
          + " ".join(remaining))
+
+    # -- 12. release 1 anew: a forged installer is not kept -------------------
+    wine_cmd(RUN, "OperatorVelm-1-setup.exe /S /D=" + SECOND_WINDOWS)
+    check(os.path.isfile(os.path.join(SECOND, "OperatorVelm.exe")), "release 1 did not install into " + SECOND_WINDOWS)
+    with open(os.path.join(SERVED, "Version.json")) as manifest:
+        signed = json.load(manifest)
+    with open(os.path.join(SERVED, SETUP2), "r+b") as setup:  # one byte changed, under the same manifest
+        setup.seek(-1, os.SEEK_END)
+        last = setup.read(1)[0]
+        setup.seek(-1, os.SEEK_END)
+        setup.write(bytes([last ^ 0xFF]))
+    asked = requests(MANIFEST)
+    velm, window = start_operatorvelm("release 1's, in a second folder,", SECOND)
+    check(wait(30, lambda: requests(MANIFEST) > asked), "release 1 did not ask for Version.json")
+    time.sleep(3)
+    click_update(window)
+    error = new_window("^Download Error$", 90)
+    check(error, "Updater showed no \"Download Error\" box for the forged installer")
+    screenshot(error, "updater-forged-installer.png")
+    tmp = os.path.join(SECOND, "tmp")
+    check(not os.path.exists(tmp) or not os.listdir(tmp), "tmp\\ holds %s" % os.listdir(tmp))
+    press(error, "Return")
+    check(wait(10, lambda: not ours("Updater.exe")), "Updater.exe did not end after its box")
+    shutil.copy(os.path.join(LIFECYCLE, "release", "2", SETUP2), SERVED)
+    step("12. release 1, installed anew into %s, offered the signed update; the server's installer had one byte"
+         " changed: Updater ended in \"Download Error\" and tmp\\ holds no installer" % SECOND_WINDOWS)
+
+    # -- 13, 14. forged manifests are not offered -----------------------------
+    key = os.path.join(RUN, "other-key.pem")
+    subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True, capture_output=True)
+    with open(os.path.join(RUN, "signed"), "w", newline="") as message:
+        message.write("%d\n%s" % (signed["Version"], signed["URL"]))
+    other = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", message.name],
+                           check=True, capture_output=True).stdout
+    not_offered("a manifest signed by another key", dict(signed, Signature=base64.b64encode(other).decode()),
+                "does not match", "screenshot-other-key.png")
+    step("13. a manifest signed by another key was not offered: «Версия актуальна», and a warning says why")
+    setup1 = os.path.join(LIFECYCLE, "release", "1", "OperatorVelm-1-setup.exe")
+    shutil.copy(setup1, SERVED)
+    with open(setup1, "rb") as file:
+        moved = signed["URL"].replace(SETUP2, "OperatorVelm-1-setup.exe").split("#")[0] + "#sha256=" \
+            + hashlib.sha256(file.read()).hexdigest()
+    not_offered("a signed manifest whose address was changed", dict(signed, URL=moved), "does not match",
+                "screenshot-address-changed.png")
+    step("14. release 2's signed manifest with its address changed to another file on the server (%s) was not"
+         " offered" % moved.split("/")[-1].split("#")[0])
 
 
 if __name__ == "__main__":

@@ -28,7 +28,7 @@ velm_install_build_packages() {
         shift 2
     fi
     velm_install_missing "${where[@]}" cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
-        python3 openssl "$@"
+        libgcrypt20-dev python3 openssl "$@"
 }
 
 # velm_install_missing [--in <command>] <package>...: installs the Debian

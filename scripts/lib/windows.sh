@@ -49,7 +49,7 @@ velm_windows_enter() {
     esac
     velm_chroot_enter
     velm_install_build_packages --in velm_in_chroot ca-certificates dpkg-dev \
-        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nsis \
+        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libgcrypt-mingw-w64-dev nsis \
         wine wine64 xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core procps locales
     # The lifecycle runs the installer in a Russian session, as on an operator's PC.
     velm_in_chroot locale -a | grep -qx ru_RU.utf8 || velm_in_chroot localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
