@@ -249,6 +249,24 @@ void LocalServer::answer(QTcpSocket *socket, const Request &request)
                                }
                            });
     }
+    if (response.endless) {
+        // A piece at a time, each once the last has left the process, so that
+        // the server holds little whether the client reads or not.
+        QTimer::singleShot(pieces * response.pieceIntervalMs, this, [guard] {
+            if (!guard)
+                return;
+            auto *tls = qobject_cast<QSslSocket *>(guard.data());
+            const auto more = [socket = guard.data(), tls, filler = QByteArray(qsizetype(16) * 1024, ' ')] {
+                if (socket->bytesToWrite() == 0 && (!tls || tls->encryptedBytesToWrite() == 0))
+                    socket->write(filler);
+            };
+            connect(guard, &QTcpSocket::bytesWritten, guard, more);
+            if (tls)
+                connect(tls, &QSslSocket::encryptedBytesWritten, tls, more);
+            more();
+        });
+        return;
+    }
     if (response.holdOpen)
         return;
     QTimer::singleShot(pieces * response.pieceIntervalMs, this, [guard] {

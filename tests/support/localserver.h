@@ -50,6 +50,9 @@ public:
         // Keep the connection open after the body as sent, as a link that
         // goes silent does, instead of closing it.
         bool holdOpen = false;
+        // After the body as sent, keep sending filler without end, as a
+        // broken or hostile server may, until the client hangs up.
+        bool endless = false;
     };
 
     struct Request
