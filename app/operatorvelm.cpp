@@ -13,6 +13,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
+#include <QTimer>
 
 #include <utility>
 
@@ -27,6 +28,58 @@ QByteArray builtInUpdateKey()
     return QByteArray::fromBase64(QByteArrayLiteral(VELM_UPDATE_KEY));
 }
 
+// A manifest is about a hundred bytes; nothing the update host sends may
+// cost more memory than this.
+constexpr qint64 manifestByteLimit = qint64(64) * 1024;
+
+// Ends the check as a failed one, with the reason in the log.
+void abortCheck(QNetworkReply *reply, const QString &reason)
+{
+    qWarning().noquote() << reason + u"; the update is not offered"_s;
+    reply->abort();
+}
+
+// Aborts the manifest request as soon as the manifest proves longer than
+// the limit or the host has sent nothing for silenceLimit. Every sign of
+// life (headers, a redirect, a piece of the body) starts the wait anew, so a
+// slow host that still delivers is never cut.
+void boundManifestRequest(QNetworkReply *reply, std::chrono::milliseconds silenceLimit)
+{
+    // The reply then holds at most the limit and the one byte that shows the
+    // manifest to be longer: the network side waits for us beyond that.
+    reply->setReadBufferSize(manifestByteLimit + 1);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] {
+        if (reply->bytesAvailable() > manifestByteLimit) {
+            const QString reason = u"The server's Version.json is longer than the %1 bytes that the update "
+                                   u"check reads"_s;
+            abortCheck(reply, reason.arg(manifestByteLimit));
+        }
+    });
+
+    auto *silenceTimer = new QTimer(reply);
+    silenceTimer->setSingleShot(true);
+    // A coarse timer could end the wait up to 5 % early.
+    silenceTimer->setTimerType(Qt::PreciseTimer);
+    silenceTimer->setInterval(silenceLimit);
+    QObject::connect(silenceTimer, &QTimer::timeout, reply, [reply, silenceLimit] {
+        const double seconds = double(silenceLimit.count()) / 1000;
+        abortCheck(reply, u"The update server sent nothing for %1 seconds"_s.arg(seconds));
+    });
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, silenceTimer] {
+        silenceTimer->start();
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (announced > manifestByteLimit) {
+            const QString reason = u"The server's Version.json announces %1 bytes, more than the %2 that the "
+                                   u"update check reads"_s;
+            abortCheck(reply, reason.arg(announced).arg(manifestByteLimit));
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::redirected, silenceTimer, qOverload<>(&QTimer::start));
+    QObject::connect(reply, &QNetworkReply::downloadProgress, silenceTimer, qOverload<>(&QTimer::start));
+    QObject::connect(reply, &QNetworkReply::finished, silenceTimer, &QTimer::stop);
+    silenceTimer->start();
+}
+
 } // namespace
 
 OperatorVelm::OperatorVelm(QWidget *parent)
@@ -35,11 +88,13 @@ OperatorVelm::OperatorVelm(QWidget *parent)
 {
 }
 
-OperatorVelm::OperatorVelm(const QUrl &manifestAddress, const QString &updaterProgram, QWidget *parent)
+OperatorVelm::OperatorVelm(const QUrl &manifestAddress, const QString &updaterProgram, QWidget *parent,
+                           std::chrono::milliseconds silenceLimit)
     : QMainWindow(parent)
     , ui(new Ui::OperatorVelm)
     , manifestAddress(manifestAddress)
     , updaterProgram(updaterProgram)
+    , silenceLimit(silenceLimit)
 {
     ui->setupUi(this);
 
@@ -64,7 +119,12 @@ bool OperatorVelm::checkForUpdates(std::function<void(bool)> callback)
     // A child of the window, so that a check still running when the window
     // goes takes its reply and any queued outcome along.
     auto *manager = new QNetworkAccessManager(this);
-    QNetworkReply *reply = manager->get(QNetworkRequest(manifestAddress));
+    QNetworkRequest request(manifestAddress);
+    // As stored: the library would otherwise inflate a compressed body out
+    // of sight, holding megabytes of it before the check sees a byte.
+    request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply *reply = manager->get(request);
+    boundManifestRequest(reply, silenceLimit);
     connect(reply, &QNetworkReply::finished, reply, [this, reply, manager, callback = std::move(callback)] {
         UpdateOffer offer;
         if (reply->error() == QNetworkReply::NoError) {

@@ -5,12 +5,15 @@
 #include "localserver.h"
 #include "logcapture.h"
 #include "lookup.h"
+#include "manifest.h"
 #include "messageboxcatcher.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkReply>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -22,8 +25,18 @@
 
 using namespace Qt::StringLiterals;
 
-// Who answers the manifest request.
-enum class Server { Trusted, Untrusted, Refused };
+// Who answers the manifest request, and how.
+enum class Server {
+    Trusted,            // the whole body, its length announced
+    Untrusted,          // a certificate nobody trusts
+    Refused,            // nobody listens
+    Unannounced,        // the whole body, ended by closing the connection
+    Compressed,         // gzip, although the request asks for the body as stored
+    Endless,            // announces 1 GiB, then the body and filler without end
+    EndlessUnannounced, // the body and filler without end, no length
+    FallsSilent,        // headers and 16 bytes, then nothing on an open connection
+    Slow,               // the body in 8 pieces 0.6 s apart, longer in all than the silence limit
+};
 Q_DECLARE_METATYPE(Server)
 
 namespace {
@@ -33,9 +46,47 @@ const QString pending = u"Обновлений нет"_s;
 const QString available = u"Доступно обновление"_s;
 const QString upToDate = u"Версия актуальна"_s;
 
+// The most of the manifest the check reads.
+constexpr qsizetype manifestLimit = qsizetype(64) * 1024;
+// The most it may keep: the limit and the one byte that shows a longer manifest.
+constexpr qint64 keptBytesLimit = manifestLimit + 1;
+// Stands in for the 30 s of the program, so that a silent server ends in seconds.
+constexpr std::chrono::milliseconds silenceLimit {2000};
+
 QByteArray manifest(int releaseNumber, const QString &address)
 {
     return QJsonDocument(QJsonObject {{u"Version"_s, releaseNumber}, {u"URL"_s, address}}).toJson();
+}
+
+// A manifest that offers release 4, padded to exactly size bytes.
+QByteArray manifestOfSize(qsizetype size)
+{
+    QByteArray text = R"({"Version": 4, "URL": "https://127.0.0.1:1/f.exe", "Padding": ""})";
+    text.insert(text.size() - 2, QByteArray(size - text.size(), 'x'));
+    return text;
+}
+
+LocalServer::Response responseOf(Server server, int status, const QByteArray &body)
+{
+    LocalServer::Response response;
+    response.status = status;
+    response.body = body;
+    if (server == Server::Unannounced || server == Server::EndlessUnannounced)
+        response.announcedLength = -2;
+    if (server == Server::Compressed)
+        response.compression = LocalServer::Compression::Always;
+    if (server == Server::Endless)
+        response.announcedLength = qint64(1) << 30;
+    response.endless = server == Server::Endless || server == Server::EndlessUnannounced;
+    if (server == Server::FallsSilent) {
+        response.sendOnly = 16;
+        response.holdOpen = true;
+    }
+    if (server == Server::Slow) {
+        response.pieces = 8;
+        response.pieceIntervalMs = 600;
+    }
+    return response;
 }
 
 bool writeFile(const QString &name, const QByteArray &contents)
@@ -180,6 +231,36 @@ void TestUpdateCheck::outcome_data()
         << Server::Trusted << 200 << QByteArray(R"({"Version": 4})") << three << false
         << QStringList {u"The server's Version.json offers release 4 but names no "
                         u"address (\"URL\"); the update is not offered"_s};
+
+    // The check reads at most 64 KiB of manifest.
+    const QByteArray largest = manifestOfSize(manifestLimit);
+    const QByteArray tooLong = manifestOfSize(manifestLimit + 1);
+    const QByteArray unending = R"({"Version": 4, "URL": "https://127.0.0.1:1/f.exe", "Padding": ")";
+    const QStringList longer {u"The server's Version.json is longer than the 65536 bytes that the update "
+                              u"check reads; the update is not offered"_s};
+    const auto announcing = [](qint64 length) {
+        return QStringList {u"The server's Version.json announces %1 bytes, more than the 65536 that the "
+                            u"update check reads; the update is not offered"_s.arg(length)};
+    };
+    QTest::newRow("64 KiB") << Server::Trusted << 200 << largest << three << true << none;
+    QTest::newRow("64 KiB, no length") << Server::Unannounced << 200 << largest << three << true << none;
+    QTest::newRow("64 KiB + 1") << Server::Trusted << 200 << tooLong << three << false << announcing(65537);
+    QTest::newRow("64 KiB + 1, no length")
+        << Server::Unannounced << 200 << tooLong << three << false << longer;
+    QTest::newRow("endless, 1 GiB announced")
+        << Server::Endless << 200 << unending << three << false << announcing(qint64(1) << 30);
+    QTest::newRow("endless, no length")
+        << Server::EndlessUnannounced << 200 << unending << three << false << longer;
+    // A compressed body is never inflated, so what arrives is what is kept.
+    QTest::newRow("compressed unasked")
+        << Server::Compressed << 200 << newer << three << false
+        << QStringList {parseErrorLine(repairedManifestText(QString::fromUtf8(gzipped(newer))))};
+
+    // And waits for silence no longer than its limit.
+    QTest::newRow("silent after 16 bytes")
+        << Server::FallsSilent << 200 << newer << three << false
+        << QStringList {u"The update server sent nothing for 2 seconds; the update is not offered"_s};
+    QTest::newRow("slow but never silent") << Server::Slow << 200 << newer << three << true << none;
 }
 
 void TestUpdateCheck::outcome()
@@ -191,10 +272,7 @@ void TestUpdateCheck::outcome()
     QFETCH(bool, offered);
 
     LocalServer localServer;
-    LocalServer::Response response;
-    response.status = status;
-    response.body = remote;
-    localServer.setResponse(manifestPath, response);
+    localServer.setResponse(manifestPath, responseOf(server, status, remote));
     QUrl address;
     if (server == Server::Refused) {
         // A port that was free a moment ago and has nobody listening now.
@@ -203,8 +281,8 @@ void TestUpdateCheck::outcome()
         address = QUrl(u"https://127.0.0.1:%1%2"_s.arg(closed.serverPort()).arg(manifestPath));
     } else {
         VELM_SKIP_WITHOUT_LOCAL_TLS();
-        QVERIFY(server == Server::Trusted ? localServer.listenTls(trustedCertificate(), trustedKey())
-                                          : localServer.listenTls(untrustedCertificate(), untrustedKey()));
+        QVERIFY(server == Server::Untrusted ? localServer.listenTls(untrustedCertificate(), untrustedKey())
+                                            : localServer.listenTls(trustedCertificate(), trustedKey()));
         address = localServer.url(manifestPath);
     }
     if (!local.isNull())
@@ -213,17 +291,31 @@ void TestUpdateCheck::outcome()
     MessageBoxCatcher boxes;
     boxes.arm();
     LogCapture log;
-    OperatorVelm window(address, u"/nonexistent/Updater"_s);
+    qint64 received = 0; // outlives the window and its reply
+    QElapsedTimer clock;
+    clock.start();
+    OperatorVelm window(address, u"/nonexistent/Updater"_s, nullptr, silenceLimit);
     QPushButton *button = child<QPushButton>(window, u"btnUpdater"_s);
     QCOMPARE(button->text(), pending);
-    QTRY_VERIFY_WITH_TIMEOUT(button->text() != pending, 10000);
+    // Everything the check takes in passes through its reply, which reports
+    // each piece, except perhaps the last before an abort, as progress.
+    auto *reply = window.findChild<QNetworkReply *>();
+    QVERIFY(reply);
+    connect(reply, &QNetworkReply::downloadProgress, this,
+            [&received](qint64 bytesReceived) { received = qMax(received, bytesReceived); });
+    connect(reply, &QNetworkReply::readyRead, this,
+            [&received, reply] { received = qMax(received, reply->bytesAvailable()); });
+    QTRY_VERIFY_WITH_TIMEOUT(button->text() != pending || received > keptBytesLimit, 10000);
 
+    QVERIFY2(received <= keptBytesLimit, qPrintable(u"the check took in %1 bytes"_s.arg(received)));
+    if (server == Server::FallsSilent || server == Server::Slow)
+        QCOMPARE_GE(clock.elapsed(), silenceLimit.count());
     QCOMPARE(button->text(), offered ? available : upToDate);
     QCOMPARE(button->isEnabled(), offered);
     QTEST(log.texts(QtWarningMsg), "warnings");
     QVERIFY(boxes.boxes().isEmpty());
 
-    if (server == Server::Trusted) {
+    if (server != Server::Refused && server != Server::Untrusted) {
         QCOMPARE(localServer.requests().size(), 1);
         QCOMPARE(localServer.requests().first().method, QByteArray("GET"));
         QCOMPARE(localServer.requests().first().target, manifestPath.toUtf8());
