@@ -1,6 +1,6 @@
 # Run by CPack once the folder that ships is staged, before makensis: the
 # installer's lists of its files and sub-folders (see NSIS.template.in) and
-# its size, for "Apps" / "Programs and Features".
+# its size, for "Apps" / "Programs and Features" and the check of free space.
 if(NOT CPACK_GENERATOR STREQUAL "NSIS")
     return()
 endif()
@@ -8,7 +8,10 @@ endif()
 set(staged "${CPACK_TEMPORARY_DIRECTORY}")
 file(GLOB_RECURSE paths LIST_DIRECTORIES true RELATIVE "${staged}" "${staged}/*")
 list(SORT paths)
-set(CPACK_VELM_EACH_FILE "")
+# In the order the installer switches them: libraries and plugins, then the
+# programs that load them, version.json last.
+set(libraries "")
+set(programs "")
 set(CPACK_VELM_REMOVE_SUBFOLDERS "")
 set(bytes 0)
 foreach(path IN LISTS paths)
@@ -21,8 +24,16 @@ foreach(path IN LISTS paths)
     get_filename_component(folder "${path}" DIRECTORY)
     string(REPLACE "/" "\\" folder "$INSTDIR/${folder}")
     string(REGEX REPLACE "\\\\$" "" folder "${folder}")
-    string(APPEND CPACK_VELM_EACH_FILE "    !insertmacro \${MACRO} \"${folder}\" \"${windows_path}\"\n")
+    set(line "    !insertmacro \${MACRO} \"${folder}\" \"${windows_path}\"\n")
+    if(path MATCHES "\\.exe$")
+        string(APPEND programs "${line}")
+    elseif(NOT path STREQUAL "version.json")
+        string(APPEND libraries "${line}")
+    endif()
     file(SIZE "${staged}/${path}" size)
     math(EXPR bytes "${bytes} + ${size}")
 endforeach()
+set(CPACK_VELM_EACH_FILE "${libraries}${programs}    !insertmacro \${MACRO} \"$INSTDIR\" \"version.json\"\n")
 math(EXPR CPACK_VELM_SIZE_KB "(${bytes} + 1023) / 1024")
+# The uninstaller and the disk's clusters come on top.
+math(EXPR CPACK_VELM_SIZE_MB "(${bytes} + 1048575) / 1048576 + 1")
