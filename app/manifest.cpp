@@ -3,11 +3,14 @@
 #include "updatesignature.h"
 
 #include <QDebug>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -30,7 +33,15 @@ Manifest fromDocument(const QJsonDocument &document)
     manifest.downloadUrl.remove(u'\r');
     manifest.downloadUrl.remove(u'\n');
     manifest.downloadUrl.remove(u'\t');
-    manifest.signature = object.value(u"Signature"_s).toString();
+    const QJsonValue signature = object.value(u"Signature"_s);
+    if (signature.isArray()) {
+        manifest.signatureList = true;
+        const QJsonArray entries = signature.toArray();
+        for (const auto &entry : entries)
+            manifest.signatures.append(entry.toString());
+    } else if (const QString text = signature.toString(); !text.isEmpty()) {
+        manifest.signatures.append(text);
+    }
     return manifest;
 }
 
@@ -44,18 +55,47 @@ bool isDownloadAddress(const QString &address)
         && !url.host().isEmpty();
 }
 
-// Why a newer release may not be offered under updateKey, in the words of
-// a warning; empty when it may.
-QString unsignedReason(const Manifest &remote, const QByteArray &updateKey)
+// The 64 bytes of an Ed25519 signature written in base64; empty when text
+// is anything else.
+QByteArray decodedSignature(const QString &text)
 {
-    if (remote.signature.isEmpty())
-        return u"carries no signature (\"Signature\")"_s;
     const QByteArray::FromBase64Result signature =
-        QByteArray::fromBase64Encoding(remote.signature.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!signature || signature.decoded.size() != 64)
-        return u"its signature (\"Signature\") is not base64 of 64 bytes"_s;
-    if (!isEd25519Signature(updateKey, signedBytes(remote), signature.decoded))
-        return u"its signature (\"Signature\") does not match its \"Version\" and \"URL\" under the update key"_s;
+        QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    return signature && signature.decoded.size() == 64 ? signature.decoded : QByteArray();
+}
+
+// Why a newer release may not be offered under updateKeys, in the words of
+// a warning; empty when it may. One signature that verifies under one key
+// is enough.
+QString unsignedReason(const Manifest &remote, const QList<QByteArray> &updateKeys)
+{
+    if (remote.signatures.isEmpty())
+        return u"carries no signature (\"Signature\")"_s;
+    const QByteArray message = signedBytes(remote);
+    bool anyWellFormed = false;
+    bool matched = false;
+    for (const QString &text : remote.signatures) {
+        const QByteArray signature = decodedSignature(text);
+        if (signature.isEmpty())
+            continue;
+        anyWellFormed = true;
+        matched = std::any_of(updateKeys.cbegin(), updateKeys.cend(), [&](const QByteArray &key) {
+            return isEd25519Signature(key, message, signature);
+        });
+        if (matched)
+            break;
+    }
+    if (!anyWellFormed) {
+        return remote.signatureList
+                 ? u"none of the signatures in its \"Signature\" list is base64 of 64 bytes"_s
+                 : u"its signature (\"Signature\") is not base64 of 64 bytes"_s;
+    }
+    if (!matched) {
+        return remote.signatureList ? u"none of the signatures in its \"Signature\" list matches its "
+                                      u"\"Version\" and \"URL\" under an update key"_s
+                                    : u"its signature (\"Signature\") does not match its \"Version\" and "
+                                      u"\"URL\" under the update key"_s;
+    }
     if (!carriesSha256Digest(remote.downloadUrl))
         return u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s;
     return {};
@@ -116,8 +156,24 @@ Manifest readManifest(const QByteArray &jsonData)
     return fromDocument(repaired);
 }
 
+QList<QByteArray> updateKeysFromText(const QString &text)
+{
+    QList<QByteArray> keys;
+    const QStringList parts = text.split(u',');
+    for (const QString &part : parts) {
+        const QString key = part.trimmed();
+        if (key.isEmpty())
+            continue;
+        // Kept even when it does not decode: an empty key verifies nothing.
+        const QByteArray::FromBase64Result decoded =
+            QByteArray::fromBase64Encoding(key.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        keys.append(decoded ? decoded.decoded : QByteArray());
+    }
+    return keys;
+}
+
 UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText,
-                             const QByteArray &updateKey)
+                             const QList<QByteArray> &updateKeys)
 {
     const Manifest remote = readManifest(remoteText);
     const Manifest local = readManifest(localText);
@@ -137,8 +193,8 @@ UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &loc
                                                         remote.downloadUrl);
         return offer;
     }
-    if (!updateKey.isEmpty()) {
-        const QString reason = unsignedReason(remote, updateKey);
+    if (!updateKeys.isEmpty()) {
+        const QString reason = unsignedReason(remote, updateKeys);
         if (!reason.isEmpty()) {
             qWarning().noquote() << u"The server's Version.json offers release %1 but %2; the update is not "
                                     u"offered"_s.arg(QString::number(remote.releaseNumber), reason);

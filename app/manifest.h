@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -15,9 +16,13 @@ struct Manifest
     // "URL" of the same document that gave the release number; empty when
     // it is missing or not a string.
     QString downloadUrl;
-    // "Signature" as written (base64 of an Ed25519 signature, see
-    // signedBytes); empty when it is missing or not a string.
-    QString signature;
+    // "Signature" as written: base64 of Ed25519 signatures (see
+    // signedBytes). One string gives one entry, an empty one none; a JSON
+    // array gives one entry per element, empty for an element that is not a
+    // string. Empty when "Signature" is missing or anything else.
+    QStringList signatures;
+    // Whether "Signature" was written as a JSON array.
+    bool signatureList = false;
 };
 
 // The outcome of one update check.
@@ -48,14 +53,21 @@ QByteArray signedBytes(const Manifest &manifest);
 // digest that the updater checks the file against.
 bool carriesSha256Digest(const QString &address);
 
+// The update keys that a build names in text: public keys in base64,
+// separated by commas, with spaces around them allowed and empty parts
+// skipped. A part that is not base64 stays in the list as a key that
+// verifies nothing, so that a mistyped key never lets unsigned releases in.
+QList<QByteArray> updateKeysFromText(const QString &text);
+
 // Compares the server's manifest with the local one (read in that order).
 // A newer release is offered only with an absolute http or https address
 // that names a host, since the updater could do nothing with any other.
-// With an update key (a 32-byte Ed25519 public key; empty for none) it is
-// offered only when its "Signature" verifies under that key and its address
-// carries a SHA-256 digest, so that the file is pinned as well.
+// With update keys (32-byte Ed25519 public keys; none for an unsigned
+// build) it is offered only when one of its signatures verifies under one
+// of the keys and its address carries a SHA-256 digest, so that the file is
+// pinned as well.
 UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText,
-                             const QByteArray &updateKey);
+                             const QList<QByteArray> &updateKeys);
 
 // The updater that ships beside OperatorVelm in applicationDir.
 QString defaultUpdaterProgram(const QString &applicationDir);

@@ -21,11 +21,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The key the server's manifest must be signed with, fixed at build time
-// (checked there to be 32 bytes in base64); empty when none was given.
-QByteArray builtInUpdateKey()
+// The keys the server's manifest may be signed with, fixed at build time
+// (checked there to be 32 bytes in base64 each, separated by commas); none
+// when none was given.
+const QList<QByteArray> &builtInUpdateKeys()
 {
-    return QByteArray::fromBase64(QByteArrayLiteral(VELM_UPDATE_KEY));
+    static const QList<QByteArray> keys = updateKeysFromText(QString::fromLatin1(VELM_UPDATE_KEY));
+    return keys;
 }
 
 // A manifest is about a hundred bytes; nothing the update host sends may
@@ -135,7 +137,7 @@ bool OperatorVelm::checkForUpdates(std::function<void(bool)> callback)
             if (localFile.open(QIODevice::ReadOnly)) {
                 const QByteArray localText = localFile.readAll();
                 localFile.close();
-                offer = compareManifests(remoteText, localText, builtInUpdateKey());
+                offer = compareManifests(remoteText, localText, builtInUpdateKeys());
             }
         }
         if (offer.available)

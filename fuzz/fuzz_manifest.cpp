@@ -4,10 +4,13 @@
 // with an address the updater can download from. Under an update key, a
 // manifest signed with it is offered exactly when its address also pins the
 // file by digest, a signature with one bit flipped never is, and no text is
-// offered that would not be offered without a key.
+// offered that would not be offered without a key. With two keys built in,
+// a list of signatures that holds the good one is offered just the same,
+// and one that holds only the flipped one is not.
 #include "fuzzinput.h"
 #include "manifest.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
@@ -26,6 +29,8 @@ void quietLogger(QtMsgType, const QMessageLogContext &, const QString &)
 // The throwaway key pair "a" of tests/app/tst_manifest.cpp.
 const QByteArray testPublicKey = QByteArray::fromBase64("E1Z/DISOwntsioyztSkphJzvqeKt1fnBrnEEbz2vEIw=");
 const QByteArray testSeed = QByteArray::fromBase64("hiD3MqDlu/pSHkMpYRSQek5P/ncLQgHs+jgKFV5agmY=");
+// Key pair "b" of the same test, built in beside "a".
+const QByteArray otherPublicKey = QByteArray::fromBase64("tBKSxGNpjMDpyliICx2XKuiZCPlH2K1orD1moK5I/9I=");
 
 // The Ed25519 signature of message under the test key, by libgcrypt.
 QByteArray testSignature(const QByteArray &message)
@@ -96,9 +101,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // A key only ever takes offers away.
     const QByteArray zero = R"({"Version": 0})";
-    const UpdateOffer unkeyed = compareManifests(bytes, zero, QByteArray());
-    const UpdateOffer keyed = compareManifests(bytes, zero, testPublicKey);
+    const UpdateOffer unkeyed = compareManifests(bytes, zero, {});
+    const UpdateOffer keyed = compareManifests(bytes, zero, {testPublicKey});
     FUZZ_ASSERT(!keyed.available || (unkeyed.available && keyed.downloadUrl == unkeyed.downloadUrl));
+    const UpdateOffer twoKeys = compareManifests(bytes, zero, {otherPublicKey, testPublicKey});
+    FUZZ_ASSERT(!twoKeys.available || (unkeyed.available && twoKeys.downloadUrl == unkeyed.downloadUrl));
 
     // A well-formed manifest built from the input: its own figures come back.
     if (size >= 4) {
@@ -129,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             QJsonObject local;
             local.insert(QStringLiteral("Version"), version - 1);
             const QByteArray localText = QJsonDocument(local).toJson();
-            const UpdateOffer offer = compareManifests(manifestText, localText, QByteArray());
+            const UpdateOffer offer = compareManifests(manifestText, localText, {});
             const QUrl address(manifest.downloadUrl, QUrl::TolerantMode);
             const bool downloadable =
                 address.isValid()
@@ -143,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 testSignature(QByteArray::number(version) + '\n' + expected.toUtf8());
             object.insert(QStringLiteral("Signature"), QString::fromLatin1(signature.toBase64()));
             const UpdateOffer signedOffer =
-                compareManifests(QJsonDocument(object).toJson(format), localText, testPublicKey);
+                compareManifests(QJsonDocument(object).toJson(format), localText, {testPublicKey});
             FUZZ_ASSERT(signedOffer.available == (downloadable && pinsDigest(expected)));
             FUZZ_ASSERT(signedOffer.downloadUrl == (signedOffer.available ? expected : QString()));
 
@@ -151,8 +158,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int bit = data[1] % (64 * 8);
             flipped[bit / 8] = char(flipped[bit / 8] ^ (1 << (bit % 8)));
             object.insert(QStringLiteral("Signature"), QString::fromLatin1(flipped.toBase64()));
-            FUZZ_ASSERT(
-                !compareManifests(QJsonDocument(object).toJson(format), localText, testPublicKey).available);
+            FUZZ_ASSERT(!compareManifests(QJsonDocument(object).toJson(format), localText, {testPublicKey})
+                             .available);
+
+            // The same two signatures as a list, under two built-in keys.
+            const QList<QByteArray> keys {otherPublicKey, testPublicKey};
+            const QString good = QString::fromLatin1(signature.toBase64());
+            const QString bad = QString::fromLatin1(flipped.toBase64());
+            object.insert(QStringLiteral("Signature"), QJsonArray {bad, good});
+            const UpdateOffer listOffer =
+                compareManifests(QJsonDocument(object).toJson(format), localText, keys);
+            FUZZ_ASSERT(listOffer.available == signedOffer.available);
+            FUZZ_ASSERT(listOffer.downloadUrl == signedOffer.downloadUrl);
+            object.insert(QStringLiteral("Signature"), QJsonArray {bad});
+            FUZZ_ASSERT(!compareManifests(QJsonDocument(object).toJson(format), localText, keys).available);
         }
     }
     return 0;

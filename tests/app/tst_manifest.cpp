@@ -3,6 +3,7 @@
 #include "logcapture.h"
 #include "lookup.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -36,10 +37,19 @@ QByteArray manifestText(int releaseNumber, const QString &address, const QString
     return QJsonDocument(object).toJson();
 }
 
-// Fixed test vectors, made once with OpenSSL 3.0 from two throwaway key
-// pairs, a and b (their 32-byte private seeds in base64:
+// A manifest whose "Signature" is a JSON array.
+QByteArray manifestText(int releaseNumber, const QString &address, const QJsonArray &signatures)
+{
+    return QJsonDocument(
+               QJsonObject {{u"Version"_s, releaseNumber}, {u"URL"_s, address}, {u"Signature"_s, signatures}})
+        .toJson();
+}
+
+// Fixed test vectors, made once with OpenSSL 3.0 from three throwaway key
+// pairs, a, b and c (their 32-byte private seeds in base64:
 // a = hiD3MqDlu/pSHkMpYRSQek5P/ncLQgHs+jgKFV5agmY=,
-// b = 2YjxQsbEJ6pQad6wOZ/r7InMzQPb9t+fIgkD8tddkGI=):
+// b = 2YjxQsbEJ6pQad6wOZ/r7InMzQPb9t+fIgkD8tddkGI=,
+// c = JRCivCjKtuZoDcer+5SvYZ7JeMAYo/qOYdksEqkS3E4=):
 //   openssl genpkey -algorithm ed25519 -out a.pem
 //   openssl pkey -in a.pem -pubout -outform DER | tail -c 32 | base64
 //   printf '5\n<address>' >message
@@ -47,12 +57,15 @@ QByteArray manifestText(int releaseNumber, const QString &address, const QString
 // OpenSSL rather than libgcrypt, so that the check is seen to accept what
 // another implementation signs.
 const QByteArray keyA = QByteArray::fromBase64("E1Z/DISOwntsioyztSkphJzvqeKt1fnBrnEEbz2vEIw=");
+const QByteArray keyB = QByteArray::fromBase64("tBKSxGNpjMDpyliICx2XKuiZCPlH2K1orD1moK5I/9I=");
 const QString pinnedAddress = u"https://u.example/OperatorVelm-5.exe"
                               u"#sha256=e0abd302a1d6defffae2cd187bf9575977ff9671508f3bd9f19acd46b4d568ce"_s;
 const QString pinnedByA =
     u"06DrptB9vfNySp84I9WnGTbBz9W8oo4+ZXnAzaApBCM8rZnO5kqd/JGvLlolsPKpdFP6+Po2diGooDr8hLuiDQ=="_s;
 const QString pinnedByB =
     u"vaUKZ6LfSvDg2y7F2VIslU1rXAl3N9KBuz5q2MwkOgfv1kD/rqxz4fuUqDg4B29+Bka+hqrzFvMtCCndVf3EBQ=="_s;
+const QString pinnedByC =
+    u"HVZqr8kHaBHhSox99miXajbmtB0ziGi5FlhBBDRNxiSlHk8BsFz4+O1vP9XZ95AaK+Cahq1iHglvUq72U+KvBQ=="_s;
 // "5\nhttps://u.example/OperatorVelm-5.exe", signed with a.
 const QString unpinnedByA =
     u"rntC3inTbPgPluIRuCFFycJy7uyCjGWhf9zGRCuwL0NMakSEx2/Z/rAVBjAiokDESPDSSirweLRwEpryBWM8DQ=="_s;
@@ -70,6 +83,8 @@ private slots:
     void repairedText();
     void compare_data();
     void compare();
+    void updateKeys_data();
+    void updateKeys();
     void manifestAddress_data();
     void manifestAddress();
     void updaterCommandLine_data();
@@ -203,11 +218,11 @@ void TestManifest::compare_data()
     QTest::addColumn<bool>("available");
     QTest::addColumn<QString>("downloadUrl");
     QTest::addColumn<QStringList>("warnings");
-    // The build's update key: raw Ed25519 public key, empty for none.
-    QTest::addColumn<QByteArray>("updateKey");
+    // The build's update keys: raw Ed25519 public keys, none for none.
+    QTest::addColumn<QList<QByteArray>>("updateKeys");
 
     // Builds without an update key: the manifest's word is taken.
-    const QByteArray noKey;
+    const QList<QByteArray> noKey;
     const QByteArray newer = R"({"Version": 5, "URL": "https://u.example/OperatorVelm-5.exe"})";
     const QString address = u"https://u.example/OperatorVelm-5.exe"_s;
     QTest::newRow("newer") << newer << QByteArray(R"({"Version": 4})") << true << address << QStringList()
@@ -262,57 +277,144 @@ void TestManifest::compare_data()
 
     // With an update key, only a manifest signed with it, whose address pins
     // the file by its digest, is offered.
+    const QList<QByteArray> onlyA {keyA};
     const QString mismatch = u"its signature (\"Signature\") does not match its \"Version\" and \"URL\" "
                              u"under the update key"_s;
     const QString malformed = u"its signature (\"Signature\") is not base64 of 64 bytes"_s;
     QTest::newRow("signed") << manifestText(5, pinnedAddress, pinnedByA) << four << true << pinnedAddress
-                            << QStringList() << keyA;
+                            << QStringList() << onlyA;
     QTest::newRow("signed with another key")
         << manifestText(5, pinnedAddress, pinnedByB) << four << false << QString()
-        << QStringList {unsignedWarning(5, mismatch)} << keyA;
+        << QStringList {unsignedWarning(5, mismatch)} << onlyA;
     QString otherAddress = pinnedAddress;
     otherAddress[8] = u'v'; // https://v.example/...
     QTest::newRow("address changed after signing")
         << manifestText(5, otherAddress, pinnedByA) << four << false << QString()
-        << QStringList {unsignedWarning(5, mismatch)} << keyA;
+        << QStringList {unsignedWarning(5, mismatch)} << onlyA;
     QTest::newRow("number changed after signing")
         << manifestText(6, pinnedAddress, pinnedByA) << four << false << QString()
-        << QStringList {unsignedWarning(6, mismatch)} << keyA;
+        << QStringList {unsignedWarning(6, mismatch)} << onlyA;
     QTest::newRow("no signature") << manifestText(5, pinnedAddress, QString()) << four << false << QString()
                                   << QStringList {unsignedWarning(5,
                                                                   u"carries no signature (\"Signature\")"_s)}
-                                  << keyA;
+                                  << onlyA;
     QString notBase64 = pinnedByA;
     notBase64[10] = u'*';
-    QTest::newRow("signature not base64") << manifestText(5, pinnedAddress, notBase64) << four << false
-                                          << QString() << QStringList {unsignedWarning(5, malformed)} << keyA;
+    QTest::newRow("signature not base64")
+        << manifestText(5, pinnedAddress, notBase64) << four << false << QString()
+        << QStringList {unsignedWarning(5, malformed)} << onlyA;
     const QString shortSignature =
         QString::fromLatin1(QByteArray::fromBase64(pinnedByA.toLatin1()).chopped(1).toBase64());
     QTest::newRow("signature of 63 bytes")
         << manifestText(5, pinnedAddress, shortSignature) << four << false << QString()
-        << QStringList {unsignedWarning(5, malformed)} << keyA;
+        << QStringList {unsignedWarning(5, malformed)} << onlyA;
     QTest::newRow("signed address without a digest")
         << manifestText(5, address, unpinnedByA) << four << false << QString()
         << QStringList {unsignedWarning(
                5, u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s)}
-        << keyA;
+        << onlyA;
     // Without a key the signature is not even looked at.
     QTest::newRow("no update key, another key's signature")
         << manifestText(5, pinnedAddress, pinnedByB) << four << true << pinnedAddress << QStringList()
         << noKey;
+    QTest::newRow("no update key, broken signatures") << manifestText(5, address, QJsonArray {notBase64, 17})
+                                                      << four << true << address << QStringList() << noKey;
+
+    // Several keys built in: a signature under any of them will do.
+    const QList<QByteArray> aAndB {keyA, keyB};
+    QTest::newRow("two keys, signed with the first") << manifestText(5, pinnedAddress, pinnedByA) << four
+                                                     << true << pinnedAddress << QStringList() << aAndB;
+    QTest::newRow("two keys, signed with the second") << manifestText(5, pinnedAddress, pinnedByB) << four
+                                                      << true << pinnedAddress << QStringList() << aAndB;
+    QTest::newRow("two keys, signed with neither")
+        << manifestText(5, pinnedAddress, pinnedByC) << four << false << QString()
+        << QStringList {unsignedWarning(5, mismatch)} << aAndB;
+    QTest::newRow("two keys, address changed after signing")
+        << manifestText(5, otherAddress, pinnedByB) << four << false << QString()
+        << QStringList {unsignedWarning(5, mismatch)} << aAndB;
+    QTest::newRow("key that is not base64 still asks for a signature")
+        << manifestText(5, pinnedAddress, QString()) << four << false << QString()
+        << QStringList {unsignedWarning(5, u"carries no signature (\"Signature\")"_s)}
+        << QList<QByteArray> {QByteArray()};
+
+    // "Signature" as a list: one signature under one built-in key will do.
+    const QString listMismatch = u"none of the signatures in its \"Signature\" list matches its \"Version\" "
+                                 u"and \"URL\" under an update key"_s;
+    const QString listMalformed = u"none of the signatures in its \"Signature\" list is base64 of 64 bytes"_s;
+    QTest::newRow("list, a broken signature and a good one")
+        << manifestText(5, pinnedAddress, QJsonArray {notBase64, pinnedByA}) << four << true << pinnedAddress
+        << QStringList() << onlyA;
+    QTest::newRow("list, a number and a good signature")
+        << manifestText(5, pinnedAddress, QJsonArray {17, pinnedByB}) << four << true << pinnedAddress
+        << QStringList() << aAndB;
+    // The publisher signs with the old key and the new one; a program that
+    // knows only the new key skips the old one's signature.
+    QTest::newRow("list, another key's signature first")
+        << manifestText(5, pinnedAddress, QJsonArray {pinnedByA, pinnedByB}) << four << true << pinnedAddress
+        << QStringList() << QList<QByteArray> {keyB};
+    QTest::newRow("list, a good signature alone") << manifestText(5, pinnedAddress, QJsonArray {pinnedByA})
+                                                  << four << true << pinnedAddress << QStringList() << onlyA;
+    QTest::newRow("list, only unknown keys")
+        << manifestText(5, pinnedAddress, QJsonArray {pinnedByB, pinnedByC}) << four << false << QString()
+        << QStringList {unsignedWarning(5, listMismatch)} << onlyA;
+    QTest::newRow("list, an unknown key and a broken signature")
+        << manifestText(5, pinnedAddress, QJsonArray {pinnedByC, shortSignature}) << four << false
+        << QString() << QStringList {unsignedWarning(5, listMismatch)} << aAndB;
+    QTest::newRow("list, only broken signatures")
+        << manifestText(5, pinnedAddress,
+                        QJsonArray {notBase64, shortSignature, u""_s, 17, QJsonArray {pinnedByA}})
+        << four << false << QString() << QStringList {unsignedWarning(5, listMalformed)} << onlyA;
+    QTest::newRow("list, number changed after signing")
+        << manifestText(6, pinnedAddress, QJsonArray {pinnedByA, pinnedByB}) << four << false << QString()
+        << QStringList {unsignedWarning(6, listMismatch)} << aAndB;
+    QTest::newRow("empty list") << manifestText(5, pinnedAddress, QJsonArray()) << four << false << QString()
+                                << QStringList {unsignedWarning(5, u"carries no signature (\"Signature\")"_s)}
+                                << aAndB;
+    QTest::newRow("list, signed address without a digest")
+        << manifestText(5, address, QJsonArray {notBase64, unpinnedByA}) << four << false << QString()
+        << QStringList {unsignedWarning(
+               5, u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s)}
+        << onlyA;
 }
 
 void TestManifest::compare()
 {
     QFETCH(QByteArray, remote);
     QFETCH(QByteArray, local);
-    QFETCH(QByteArray, updateKey);
+    QFETCH(QList<QByteArray>, updateKeys);
 
     LogCapture log;
-    const UpdateOffer offer = compareManifests(remote, local, updateKey);
+    const UpdateOffer offer = compareManifests(remote, local, updateKeys);
     QTEST(offer.available, "available");
     QTEST(offer.downloadUrl, "downloadUrl");
     QTEST(log.texts(QtWarningMsg), "warnings");
+}
+
+void TestManifest::updateKeys_data()
+{
+    // VELM_UPDATE_KEY as the build passes it.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<QByteArray>>("keys");
+
+    const QString a = u"E1Z/DISOwntsioyztSkphJzvqeKt1fnBrnEEbz2vEIw="_s;
+    const QString b = u"tBKSxGNpjMDpyliICx2XKuiZCPlH2K1orD1moK5I/9I="_s;
+    QTest::newRow("empty") << QString() << QList<QByteArray>();
+    QTest::newRow("blank") << u" \t "_s << QList<QByteArray>();
+    QTest::newRow("one key") << a << QList<QByteArray> {keyA};
+    QTest::newRow("two keys") << a + u","_s + b << QList<QByteArray> {keyA, keyB};
+    QTest::newRow("two keys with spaces")
+        << u" "_s + a + u" ,  "_s + b + u" "_s << QList<QByteArray> {keyA, keyB};
+    QTest::newRow("trailing comma") << a + u","_s << QList<QByteArray> {keyA};
+    QTest::newRow("empty part between") << b + u", ,"_s + a << QList<QByteArray> {keyB, keyA};
+    // A part that does not decode stays a key, one that verifies nothing,
+    // rather than leaving a build that asks for no signature at all.
+    QTest::newRow("not base64") << u"no key!"_s << QList<QByteArray> {QByteArray()};
+}
+
+void TestManifest::updateKeys()
+{
+    QFETCH(QString, text);
+    QTEST(updateKeysFromText(text), "keys");
 }
 
 void TestManifest::manifestAddress_data()
