@@ -13,7 +13,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/common.sh"
 build="$(velm_root)/build"
 
 rounds="${1:-3}"
-velm_install_build_packages nginx curl time
+velm_install build bench
 velm_build linux >/dev/null
 program="$build/bench/velm_download_bench"
 

@@ -8,7 +8,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/common.sh"
 build="$(velm_root)/build"
 
 rounds="${1:-30}"
-velm_install_build_packages
+velm_install build
 velm_build linux >/dev/null
 program="$build/bench/velm_startup_bench"
 export QT_QPA_PLATFORM=offscreen

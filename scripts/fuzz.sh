@@ -11,7 +11,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 seconds="${1:-20}"
 root="$(velm_root)"
 # The runtime that goes with the installed clang, whichever release it is.
-velm_install_build_packages clang libclang-rt-dev
+velm_install build fuzz
 velm_build fuzz
 
 findings="$root/build-fuzz/findings"

@@ -9,7 +9,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 cd "$(velm_root)"
 
-velm_install_build_packages clang-format clang-tidy shellcheck
+velm_install build lint
 [ -f build/compile_commands.json ] || velm_build linux
 # files <pattern>...: the checkout's files of that name, committed or not.
 files() {

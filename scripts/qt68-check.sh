@@ -21,7 +21,7 @@ if ! revision="$(git -C "$root" rev-parse --verify --quiet "${VELM_QT68_REV:-HEA
 fi
 velm_chroot_enter
 # Only what a newcomer brings: git to clone with. The scripts install the rest.
-velm_install_missing --in velm_in_chroot git ca-certificates
+velm_install --in velm_in_chroot newcomer
 qt_version="$(velm_in_chroot apt-cache policy qt6-base-dev | awk '/Candidate:/ { print $2 }')"
 qt_version="${qt_version#*:}"
 case "$qt_version" in

@@ -1,27 +1,14 @@
 #!/usr/bin/env bash
-# Usage: sudo VELM_RELEASE_NUMBER=<N> VELM_UPDATE_HOST=<host> scripts/release.sh
+# Usage: sudo VELM_RELEASE_NUMBER=<N> VELM_UPDATE_HOST=<host> [VELM_...] scripts/release.sh
 #
 # Makes a release of the Windows deliverable, ready to upload: the workflow
-# preset windows-release (cmake/Packaging.cmake) in the chroot of the
-# Windows check, whose Windows Qt it uses (and makes, if needed). Root only.
-# It leaves in build-windows/release/<N>/:
-#   OperatorVelm-<N>-setup.exe  the installer an operator double-clicks, or
-#                               that Updater saves into tmp\ and that then
-#                               updates the folder it was saved below
-#   OperatorVelm-<N>.zip        the same folder, for copying by hand
-#   Version.json                the manifest that offers it:
-#                               {"Version": N, "URL": "<address>OperatorVelm-<N>-setup.exe#sha256=<hex>"}
-#                               with "Signature" when a signing key is given
-#
-# VELM_RELEASE_NUMBER  N: a positive whole number, higher than the last release's
-# VELM_UPDATE_HOST     host (or host:port) the programs ask for updates
-# VELM_RELEASE_URL     the address the files are published under
-#                      (default https://<host>/files/Velm/)
-# VELM_RELEASE_DIR     where <N>/ goes, inside build-windows/ (default build-windows/release)
-# VELM_SIGNING_KEY     the publisher's Ed25519 private key (PEM) that signs Version.json;
-#                      its public key is built into the programs
-# VELM_UPDATE_KEY      that public key in base64, if given must match the signing key
-# and the variables of lib/chroot.sh and lib/windows.sh.
+# preset windows-release (packaging/windows/Release.cmake) in the chroot of
+# the Windows check, whose Windows Qt it uses (and makes, if needed). Root
+# only. It leaves the installer, the zip and Version.json in
+# build-windows/release/<N>/. The release variables (VELM_RELEASE_NUMBER,
+# VELM_UPDATE_HOST, VELM_RELEASE_URL, VELM_RELEASE_DIR, VELM_SIGNING_KEY,
+# VELM_UPDATE_KEY) are those of the README, "Releasing an update"; the
+# others are those of lib/chroot.sh and lib/windows.sh.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/lib/chroot.sh"
@@ -54,7 +41,7 @@ velm_in_windows_chroot VELM_RELEASE_NUMBER="${VELM_RELEASE_NUMBER:-}" VELM_UPDAT
 
 folder="$release_dir/$VELM_RELEASE_NUMBER"
 setup="OperatorVelm-$VELM_RELEASE_NUMBER-setup.exe"
-velm_in_windows_chroot cmake -DPROGRAMS="/velm/src${folder#"$root"}/$setup" -P cmake/windows/CheckPrograms.cmake
+velm_in_windows_chroot cmake -DPROGRAMS="/velm/src${folder#"$root"}/$setup" -P packaging/windows/CheckPrograms.cmake
 velm_log "release $VELM_RELEASE_NUMBER in $folder, after $((SECONDS - started)) s:"
 (cd "$folder" && ls -l --block-size=K "$setup" "OperatorVelm-$VELM_RELEASE_NUMBER.zip" Version.json) >&2
 velm_log "upload all three to the address in Version.json, Version.json last: $(cat "$folder/Version.json")"

@@ -31,12 +31,12 @@ if [ "${1:-}" = --screenshot ]; then
 fi
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-    velm_install_build_packages
+    velm_install build
     velm_build linux
     cd "$bin"
     exec ./OperatorVelm
 fi
-velm_install_build_packages xvfb xauth x11-utils imagemagick
+velm_install build headless
 velm_build linux
 rm -f "$screenshot"
 xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" "$0" --screenshot

@@ -16,6 +16,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Qt for Windows takes moc, uic and rcc from the build machine's Qt of the
+# same version: Debian's.
+set(QT_HOST_PATH /usr CACHE PATH "")
+set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "")
+
 # Test programs run under Wine when it is there.
 find_program(VELM_WINE NAMES wine wine64)
 if(VELM_WINE)

@@ -82,7 +82,7 @@ velm_chroot_enter() {
         exit 2
     fi
     velm_log "Debian mirror: $mirror"
-    velm_install_missing debootstrap
+    velm_install host
 
     trap velm_chroot_unmount EXIT
     trap 'exit 130' INT

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
-# Sourced by the commands in scripts/: the checkout, logging, root, Debian
-# packages, bounded waits and the build presets. Functions only; each
-# answers on stdout or with its exit status.
+# Sourced by the commands in scripts/ and by .ci/run: the checkout,
+# logging, root, Debian packages, bounded waits, the build presets and the
+# steps of a command with their summary. Functions only; each answers on
+# stdout or with its exit status.
 
 # velm_root: the checkout's top folder.
 velm_root() {
@@ -19,29 +20,25 @@ velm_require_root() {
     exit 2
 }
 
-# velm_install_build_packages [--in <command>] [<package>...]: what building
-# and testing need, and the packages named, as velm_install_missing does.
-velm_install_build_packages() {
-    local where=()
-    if [ "${1:-}" = --in ]; then
-        where=(--in "$2")
-        shift 2
-    fi
-    velm_install_missing "${where[@]}" cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
-        libgcrypt20-dev python3 openssl "$@"
+# velm_packages <list>...: the Debian packages of lib/packages/<list>.txt.
+velm_packages() {
+    local list
+    for list in "$@"; do
+        grep -v '^#' "$(velm_root)/scripts/lib/packages/$list.txt"
+    done | xargs
 }
 
-# velm_install_missing [--in <command>] <package>...: installs the Debian
-# packages that are missing, here (as root, or through sudo) or through
+# velm_install [--in <command>] <list>...: installs the packages of those
+# lists that are missing, here (as root, or through sudo) or through
 # <command>, such as velm_in_chroot.
-velm_install_missing() {
+velm_install() {
     local run=() missing=() package
     [ "$(id -u)" -eq 0 ] || run=(sudo)
     if [ "${1:-}" = --in ]; then
         run=("$2")
         shift 2
     fi
-    for package in "$@"; do
+    for package in $(velm_packages "$@"); do
         # shellcheck disable=SC2016 # a format of dpkg-query's
         "${run[@]}" dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$' \
             || missing+=("$package")
@@ -64,10 +61,55 @@ velm_wait() {
     done
 }
 
-# velm_build <preset> [cmake arguments...]: configures and builds a preset
-# of CMakePresets.json.
+# velm_build [--in <command>] <preset> [cmake arguments...]: configures
+# and builds a preset of CMakePresets.json, here or through <command>, such
+# as velm_in_windows_chroot.
 velm_build() {
+    local run=(env -C "$(velm_root)")
+    if [ "$1" = --in ]; then
+        run=("$2")
+        shift 2
+    fi
     local preset=$1
     shift
-    (cd "$(velm_root)" && cmake --preset "$preset" "$@" && cmake --build --preset "$preset")
+    "${run[@]}" cmake --preset "$preset" "$@" && "${run[@]}" cmake --build --preset "$preset"
+}
+
+# velm_free_port: a port of 127.0.0.1 that nobody listens on.
+velm_free_port() {
+    local port
+    for port in $(shuf -i 20000-60000 -n 100); do
+        if ! (: <"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "$port"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# velm_step <name> <command>...: runs one step of a command, saying how it
+# went and how long it took; a failure is kept for velm_summary.
+velm_failed=()
+velm_step() {
+    local name=$1 started=$SECONDS
+    shift
+    velm_log "$name"
+    if "$@"; then
+        velm_log "$name: passed in $((SECONDS - started)) s"
+    else
+        velm_log "$name: FAILED after $((SECONDS - started)) s"
+        velm_failed+=("$name")
+    fi
+}
+
+# velm_ok: whether every step so far passed.
+velm_ok() {
+    [ "${#velm_failed[@]}" -eq 0 ]
+}
+
+# velm_summary: 0 when every step passed; else names the failed ones, first first.
+velm_summary() {
+    ! velm_ok || { velm_log "$(basename "$0"): every step passed"; return 0; }
+    velm_log "$(basename "$0") FAILED: ${velm_failed[*]}"
+    return 1
 }

@@ -24,16 +24,11 @@ velm_windows_qt_archive_name() {
     printf 'qt-%s-mingw-w64-x86_64.tar.xz\n' "$1"
 }
 
-# velm_windows_qt_prefix: the Windows Qt of the chroot's version, as the
-# chroot sees it.
-velm_windows_qt_prefix() {
-    printf '/velm/qt/%s\n' "$(velm_chroot_package_version qt6-base-dev)"
-}
-
 # velm_in_windows_chroot [NAME=VALUE...] <command>...: runs it inside, in
 # the checkout, with VELM_WINDOWS_QT_PREFIX set for the presets.
 velm_in_windows_chroot() {
-    velm_in_chroot VELM_WINDOWS_QT_PREFIX="$(velm_windows_qt_prefix)" /usr/bin/env -C /velm/src "$@"
+    velm_in_chroot VELM_WINDOWS_QT_PREFIX="/velm/qt/$(velm_chroot_package_version qt6-base-dev)" \
+        /usr/bin/env -C /velm/src "$@"
 }
 
 # velm_windows_enter: the chroot with what cross-building, packaging and
@@ -48,9 +43,7 @@ velm_windows_enter() {
         *) velm_log "VELM_WINDOWS_QT_CACHE must be an absolute path, got '$cache'"; exit 2 ;;
     esac
     velm_chroot_enter
-    velm_install_build_packages --in velm_in_chroot ca-certificates dpkg-dev \
-        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libgcrypt-mingw-w64-dev nsis \
-        wine wine64 xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core procps locales
+    velm_install --in velm_in_chroot build windows
     # The lifecycle runs the installer in a Russian session, as on an operator's PC.
     velm_in_chroot locale -a | grep -qx ru_RU.utf8 || velm_in_chroot localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
     velm_log "host Qt in the chroot: $(velm_chroot_package_version qt6-base-dev --debian)"
@@ -82,7 +75,7 @@ velm_windows_qt() {
     velm_in_chroot cmake -DCACHE=/velm/qt -DPREFIX="/velm/qt/$version" \
         -DPACKAGE_VERSION="$(velm_chroot_package_version qt6-base-dev --debian)" \
         -DMIRROR="$(velm_chroot_mirror)" -DSUITE="$(velm_chroot_suite)" \
-        -DTOOLCHAIN=/velm/src/cmake/toolchains/mingw-w64-x86_64.cmake -P /velm/src/cmake/windows/BuildQt.cmake
+        -DTOOLCHAIN=/velm/src/cmake/toolchains/mingw-w64-x86_64.cmake -P /velm/src/packaging/windows/BuildQt.cmake
     velm_log "Qt for Windows built in $((SECONDS - started)) s"
 }
 
@@ -98,25 +91,20 @@ velm_windows_qt_tree_version() {
 # libraries), then unpacks it into the cache. A failure, said in a line,
 # leaves the cache as it was.
 velm_windows_qt_unpack() {
-    local archive=$1 cache=$2 version=$3 staging problem="" found
+    local archive=$1 cache=$2 version=$3 staging found
     velm_log "checking the SHA-256 of $archive"
-    if [ ! -f "$archive" ] || [ ! -f "$archive.sha256" ]; then
-        problem="VELM_WINDOWS_QT_ARCHIVE names no archive with its .sha256 beside it: $archive"
-    elif ! (cd "$(dirname "$archive")" && sha256sum --check --status "$(basename "$archive").sha256"); then
-        problem="the Qt archive is damaged or not the one $archive.sha256 describes"
-    else
-        staging="$(mktemp -d "$cache/.unpack.XXXXXX")"
-        tar -xJf "$archive" -C "$staging" || problem="could not unpack $archive"
-        found="$(velm_windows_qt_tree_version "$staging/$version")"
-        if [ -z "$problem" ] && { [ ! -f "$staging/$version/.velm-qt-ready" ] || [ "$found" != "$version" ] \
-            || [ ! -f "$staging/mingw-w64-x86_64.cmake" ]; }; then
-            problem="the Qt archive holds no finished Qt $version, the chroot's version, whose moc must match"
-            problem+=" the libraries; it holds: $(find "$staging" -mindepth 1 -maxdepth 1 -printf '%f ')${found:+(Qt $found)}"
-        fi
+    if [ ! -f "$archive.sha256" ] || ! (cd "$(dirname "$archive")" && sha256sum --check --status "$(basename "$archive").sha256"); then
+        velm_log "VELM_WINDOWS_QT_ARCHIVE names no archive that its .sha256 beside it describes: $archive"
+        return 1
     fi
-    if [ -n "$problem" ]; then
-        rm -rf "${staging:-}"
-        velm_log "$problem"
+    staging="$(mktemp -d "$cache/.unpack.XXXXXX")"
+    tar -xJf "$archive" -C "$staging" || true
+    found="$(velm_windows_qt_tree_version "$staging/$version")"
+    if [ ! -f "$staging/$version/.velm-qt-ready" ] || [ "$found" != "$version" ] \
+        || [ ! -f "$staging/mingw-w64-x86_64.cmake" ]; then
+        velm_log "the Qt archive holds no finished Qt $version, the chroot's version, whose moc must match the" \
+            "libraries; it holds: $(find "$staging" -mindepth 1 -maxdepth 1 -printf '%f ')${found:+(Qt $found)}"
+        rm -rf "$staging"
         return 1
     fi
     # An unfinished build of this version gives way to the archive's.

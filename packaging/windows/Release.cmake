@@ -1,13 +1,10 @@
-# A release as operators get it (the windows-release presets): CPack makes
-# the installer and the zip of the folder that ships, and both land with the
-# manifest that offers them in <VELM_RELEASE_DIR>/<N>/:
-#   OperatorVelm-<N>-setup.exe  the installer (cmake/windows/NSIS.template.in)
-#   OperatorVelm-<N>.zip        the same folder, for copying by hand
-#   Version.json                {"Version": N, "URL": "<address>OperatorVelm-<N>-setup.exe#sha256=<hex>"}
-#                               and, with VELM_SIGNING_KEY, "Signature"
-# Everything is checked here, before anything is built. A signing key also
-# decides VELM_UPDATE_KEY, the public key built into the programs, so that
-# the two cannot disagree.
+# A release as operators get it (the windows-release presets, with the
+# variables the README explains under "Releasing an update"): CPack makes the
+# installer (NSIS.template.in) and the zip of the folder that ships, and
+# both land with the manifest that offers them (PublishRelease.cmake) in
+# <VELM_RELEASE_DIR>/<N>/. Everything is checked here, before anything is
+# built. A signing key also decides VELM_UPDATE_KEY, the public key built
+# into the programs, so that the two cannot disagree.
 
 set(VELM_RELEASE_URL "" CACHE STRING
     "Address the release files are published under; empty for https://<host>/files/Velm/")
@@ -69,12 +66,10 @@ message(STATUS "Release ${VELM_RELEASE_NUMBER} for ${VELM_UPDATE_HOST}, publishe
 set(CPACK_GENERATOR NSIS ZIP)
 set(CPACK_PACKAGE_NAME OperatorVelm)
 set(CPACK_PACKAGE_VERSION ${VELM_RELEASE_NUMBER})
-set(CPACK_STRIP_FILES ON)
-set(windows "${PROJECT_SOURCE_DIR}/cmake/windows")
-set(CPACK_MODULE_PATH "${windows}") # NSIS.template.in
-set(CPACK_PROJECT_CONFIG_FILE "${windows}/CPackOptions.cmake")
-set(CPACK_PRE_BUILD_SCRIPTS "${windows}/InstallerFiles.cmake")
-set(CPACK_POST_BUILD_SCRIPTS "${windows}/PublishRelease.cmake")
+set(CPACK_MODULE_PATH "${CMAKE_CURRENT_LIST_DIR}") # NSIS.template.in
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/CPackOptions.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/InstallerFiles.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/PublishRelease.cmake")
 # For the scripts above and the installer.
 set(CPACK_VELM_RELEASE_NUMBER ${VELM_RELEASE_NUMBER})
 set(CPACK_VELM_FILE_VERSION ${VELM_FILE_VERSION})

@@ -1,43 +1,50 @@
 #!/usr/bin/env python3
-"""An operator's update from release 1 to release 2 under Wine and Xvfb.
+"""An operator's lifecycle from release 1 to release 2, under Wine.
 
-Usage: windows_lifecycle.py <lifecycle folder> <port> <screenshot folder> [scenario...]
+Usage: lifecycle.py <build-windows folder> <scenario>
 
-windows-check.sh runs it inside the Debian 13 chroot. The lifecycle folder
-holds release/1/ and release/2/ as release.sh made them for the update host
-localhost:<port>, and server/, which lifecycle_server.py serves on that
-port (its CA trusted by the chroot, and so by Wine), logging each request
-to requests.log. Each scenario below installs release 1 into a folder of
-its own and proves one thing of the update to release 2; without names,
-all run, in order. Each step prints what it showed; the first failure ends
-the run with "lifecycle: FAILED in <scenario>: ..." and exit status 1.
+One CTest test per scenario (tests/windows/CMakeLists.txt), on an X display
+and in the Wine prefix of the fixture wine-lifecycle. Release 1 and 2 lie in
+<build-windows>/lifecycle/release/, made by release.sh for the update host
+localhost:<port>, signed with one key. This script serves release 2 on that
+port over HTTPS, with a throwaway CA that the system (and so Wine) trusts
+while it runs, and works in <build-windows>/lifecycle/<scenario>/. Each
+step prints what it showed; the first failure ends the test with
+"lifecycle: FAILED in <scenario>: ..." and exit status 1.
 """
 import atexit
 import base64
 import filecmp
+import functools
 import hashlib
+import http.server
 import json
 import os
 import pwd
 import re
 import shutil
+import ssl
 import subprocess
 import sys
+import threading
 import time
+import urllib.parse
 import zipfile
 
-LIFECYCLE, PORT, SHOTS = os.path.abspath(sys.argv[1]), sys.argv[2], os.path.abspath(sys.argv[3])
-RUN = os.path.join(LIFECYCLE, "run")
+OUT, SCENARIO = os.path.abspath(sys.argv[1]), sys.argv[2]
+RELEASES = os.path.join(OUT, "lifecycle", "release")
+RUN = os.path.join(OUT, "lifecycle", SCENARIO)
 SETUP1, SETUP2 = "OperatorVelm-1-setup.exe", "OperatorVelm-2-setup.exe"
-SERVED = os.path.join(LIFECYCLE, "server", "files", "Velm")
-MANIFEST = 'GET /files/Velm/Version.json HTTP/1.1" 200'
-DOWNLOAD = 'GET /files/Velm/%s HTTP/1.1" 200' % SETUP2
+SERVED = os.path.join(RUN, "server", "files", "Velm")
+MANIFEST, DOWNLOAD = "GET /files/Velm/Version.json", "GET /files/Velm/" + SETUP2
 NOTE = "Мои заметки.txt"
-PREFIX = os.path.join(RUN, "wine")
-ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all")
+PREFIX = os.environ["WINEPREFIX"]
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OperatorVelm"
-LOG = subprocess.DEVNULL  # Wine's own output, in run/wine.log once the run starts
-scenario = ""
+APPDATA = os.path.join(PREFIX, "drive_c", "users", pwd.getpwuid(os.getuid()).pw_name, "AppData")
+SHORTCUT = os.path.join(APPDATA, "Roaming/Microsoft/Windows/Start Menu/Programs/OperatorVelm.lnk")
+TRUSTED_CA = "/usr/local/share/ca-certificates/velm-lifecycle.crt"
+REQUESTS = []
+LOG = subprocess.DEVNULL  # Wine's own output, in wine.log once the run starts
 
 
 def step(text):
@@ -46,7 +53,7 @@ def step(text):
 
 def check(ok, text):
     if not ok:
-        print("lifecycle: FAILED in %s: %s" % (scenario, text), file=sys.stderr, flush=True)
+        print("lifecycle: FAILED in %s: %s" % (SCENARIO, text), flush=True)
         sys.exit(1)
 
 
@@ -60,17 +67,19 @@ def wait(seconds, ready, pause=0.2):
     return True
 
 
-def run(command, cwd=None, timeout=300, env=None, **more):
-    """Runs a command to its end; its exit code, 124 if it took too long."""
+def run(command, cwd=None, timeout=300, user=None, **env):
+    """Runs a command to its end, as root or as the account given; its exit
+    code, 124 if it took too long."""
+    ids = dict(user=user.pw_uid, group=user.pw_gid, extra_groups=[]) if user else {}
     try:
-        return subprocess.run(command, cwd=cwd, env=dict(env or ENV, **more), stdout=LOG, stderr=LOG,
-                              timeout=timeout).returncode
+        return subprocess.run(command, cwd=cwd, env=dict(os.environ, **env), stdout=LOG, stderr=LOG,
+                              timeout=timeout, **ids).returncode
     except subprocess.TimeoutExpired:
         return 124
 
 
 def start(command, cwd, log=None, **env):
-    return subprocess.Popen(command, cwd=cwd, env=dict(ENV, **env), stdout=log or LOG, stderr=log or LOG)
+    return subprocess.Popen(command, cwd=cwd, env=dict(os.environ, **env), stdout=log or LOG, stderr=log or LOG)
 
 
 def ended(process, seconds):
@@ -80,42 +89,56 @@ def ended(process, seconds):
         return False
 
 
-def output(command, env=None):
-    return subprocess.run(command, env=env or ENV, capture_output=True, text=True).stdout
+def output(command):
+    return subprocess.run(command, capture_output=True, text=True).stdout
+
+
+def same(a, b):
+    return os.path.isfile(a) and os.path.isfile(b) and filecmp.cmp(a, b, shallow=False)
+
+
+def digest(path):
+    with open(path, "rb") as file:
+        return hashlib.sha256(file.read()).hexdigest()
+
+
+def unpacked(number):
+    return os.path.join(RUN, "unpacked-%d" % number, "OperatorVelm")
 
 
 class Folder:
-    """A folder of the Wine prefix's C: drive, by its Windows name."""
+    """A folder of a Wine prefix, by its Windows name, worked in as root or
+    as the account given (with a prefix of its own)."""
 
-    def __init__(self, windows, drive=None):
-        self.windows = windows
+    def __init__(self, windows, drive=None, user=None, **env):
+        self.windows, self.user, self.env = windows, user, env
         self.path = os.path.join(drive or os.path.join(PREFIX, "drive_c"), *windows[3:].split("\\"))
         self.tmp = os.path.join(self.path, "tmp")
 
     def __truediv__(self, name):
         return os.path.join(self.path, *name.split("\\"))
 
-    def cmd(self, line, cwd=None, settle=True, env=None):
+    def cmd(self, line, cwd=None, settle=True):
         """Runs the line through cmd in the folder (or cwd), which passes it
         on as typed (NSIS wants /D= and _?= last and unquoted); its exit
         code. With settle, waits for every program of the prefix to end."""
-        code = run(["wine", "cmd", "/c", line], cwd=cwd or self.path, env=env)
+        code = run(["wine", "cmd", "/c", line], cwd or self.path, user=self.user, **self.env)
         if settle:
-            run(["wineserver", "-w"], timeout=120, env=env)
+            run(["wineserver", "-w"], timeout=120, user=self.user, **self.env)
         return code
 
-    def install(self, number=1, env=None):
-        """Release <number>'s installer, run silently, installs the folder anew."""
+    def install(self):
+        """Release 1's installer, run silently, installs the folder anew."""
         shutil.rmtree(self.path, ignore_errors=True)
-        code = self.cmd("OperatorVelm-%d-setup.exe /S /D=%s" % (number, self.windows), cwd=RUN, env=env)
-        check(code == 0 and not self.differences(number),
-              "release %d's installer exited with %d, and the folder differs: %s"
-              % (number, code, self.differences(number)))
+        code = self.cmd("%s /S /D=%s" % (SETUP1, self.windows), cwd=RUN)
+        check(code == 0 and not self.differences(1), "release 1's installer exited with %d" % code)
 
     def saved_installer(self):
         """Release 2's installer in tmp\\, as Updater leaves it."""
         os.makedirs(self.tmp, exist_ok=True)
-        shutil.copy(os.path.join(LIFECYCLE, "release", "2", SETUP2), self.tmp)
+        shutil.copy(os.path.join(RELEASES, "2", SETUP2), self.tmp)
+        for path in (self.tmp, os.path.join(self.tmp, SETUP2)):
+            os.chown(path, self.user.pw_uid if self.user else 0, self.user.pw_gid if self.user else 0)
 
     def differences(self, number):
         """What keeps the folder from holding exactly the files of that
@@ -127,20 +150,67 @@ class Folder:
     def stages(self):
         return [name for name in os.listdir(self.tmp) if name.startswith(".velm-")] if os.path.isdir(self.tmp) else []
 
-
-def unpacked(number):
-    return os.path.join(RUN, "unpacked-%d" % number, "OperatorVelm")
-
-
-def release_files():
-    return sorted(os.path.relpath(os.path.join(root, name), unpacked(1))
-                  for root, _, files in os.walk(unpacked(1)) for name in files)
+    def update(self, expected):
+        """Release 2's installer run silently from tmp\\ exits as expected."""
+        code = self.cmd(SETUP2 + " /S", cwd=self.tmp)
+        check(code == expected, "%s /S from %s\\tmp exited with %d instead of %d" % (SETUP2, self.windows, code,
+                                                                                  expected))
 
 
-def same(a, b):
-    return os.path.isfile(a) and os.path.isfile(b) and filecmp.cmp(a, b, shallow=False)
+# -- the update host ------------------------------------------------------------
+class Handler(http.server.SimpleHTTPRequestHandler):
+    # Connections stay open after a response, as with real servers. A server
+    # that closes right after the last byte, without a TLS close_notify, now
+    # and then leaves Wine's TLS layer holding the last record, and the
+    # download stalls.
+    protocol_version = "HTTP/1.1"
+
+    def log_request(self, code="-", size="-"):
+        REQUESTS.append("%s %s" % (self.requestline, getattr(code, "value", code)))
 
 
+def serve():
+    """Release 2's update host on the port its manifest names, over HTTPS
+    with a certificate for localhost from a throwaway CA; the port."""
+    certs = os.path.join(RUN, "certs")
+    os.makedirs(certs)
+    with open(os.path.join(certs, "server.ext"), "w") as ext:
+        ext.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+                  "extendedKeyUsage=serverAuth\n")
+    for command in (
+            "req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=velm-lifecycle-CA -keyout ca.key -out ca.pem",
+            "req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key -out server.csr",
+            "x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile server.ext"
+            " -out server.pem"):
+        subprocess.run(["openssl"] + command.split(), cwd=certs, check=True, capture_output=True)
+    shutil.copy(os.path.join(certs, "ca.pem"), TRUSTED_CA)
+    atexit.register(subprocess.run, ["update-ca-certificates", "--fresh"], capture_output=True)
+    atexit.register(os.remove, TRUSTED_CA)
+    subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
+    with open(os.path.join(RELEASES, "2", "Version.json")) as manifest:
+        port = urllib.parse.urlsplit(json.load(manifest)["URL"]).port
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), functools.partial(
+        Handler, directory=os.path.join(RUN, "server")))
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(certs, "server.pem"), os.path.join(certs, "server.key"))
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    os.makedirs(SERVED)
+    serve_release_2()
+    return port
+
+
+def serve_release_2():
+    for name in ("Version.json", SETUP2):
+        shutil.copy(os.path.join(RELEASES, "2", name), SERVED)
+
+
+def requests(what):
+    """How many requests starting with what were answered with 200."""
+    return sum(line.startswith(what) and line.endswith(" 200") for line in REQUESTS)
+
+
+# -- the screen, the registry and the shortcut ----------------------------------
 def windows(title):
     """Ids of the shown windows whose title matches the regular expression."""
     return output(["xdotool", "search", "--onlyvisible", "--name", title]).split()
@@ -163,7 +233,7 @@ def press(window, key):
 
 
 def screenshot(window, name):
-    run(["import", "-window", window, os.path.join(SHOTS, name)])
+    run(["import", "-window", window, os.path.join(OUT, name)])
 
 
 def click_update(window):
@@ -174,8 +244,8 @@ def click_update(window):
 
 
 def ours(program):
-    """Whether that Windows program runs in this run's Wine prefix; one of
-    the same name elsewhere is never counted."""
+    """Whether that Windows program runs in this prefix; one of the same
+    name elsewhere is never counted."""
     for pid in output(["pgrep", "-x", program[:15]]).split():
         try:
             with open("/proc/%s/environ" % pid, "rb") as environ:
@@ -186,11 +256,6 @@ def ours(program):
     return False
 
 
-def requests(what):
-    with open(os.path.join(LIFECYCLE, "requests.log")) as log:
-        return sum(what in line for line in log)
-
-
 def registry(name):
     """A value of the uninstaller entry, "" without one. Exported, since
     reg query prints what the console's code page lacks as "?"."""
@@ -198,37 +263,23 @@ def registry(name):
     if run(["wine", "reg", "export", UNINSTALL_KEY, exported, "/y"]) != 0:
         return ""
     with open(exported, encoding="utf-16") as file:
-        for line in file:
-            if line.startswith('"%s"=' % name):
-                value = line.strip().split("=", 1)[1]
-                return value.strip('"').replace("\\\\", "\\") if value.startswith('"') else value
-    return ""
-
-
-def shortcut_path():
-    user = pwd.getpwuid(os.getuid()).pw_name
-    return os.path.join(PREFIX, "drive_c", "users", user,
-                        "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/OperatorVelm.lnk")
+        values = dict(line.strip().split("=", 1) for line in file if line.startswith('"'))
+    return values.get('"%s"' % name, "").strip('"').replace("\\\\", "\\")
 
 
 def shortcut_works_in(folder):
     """Whether the shortcut starts the program in the folder: the link keeps
     its working folder as a UTF-16 string of its own, not merely as the
     start of the program's path."""
-    if not os.path.exists(shortcut_path()):
+    if not os.path.exists(SHORTCUT):
         return False
-    with open(shortcut_path(), "rb") as file:
+    with open(SHORTCUT, "rb") as file:
         data = file.read()
     wanted, backslash = folder.windows.encode("utf-16-le"), "\\".encode("utf-16-le")
     at = data.find(wanted)
     while at >= 0 and data[at + len(wanted):at + len(wanted) + 2] == backslash:
         at = data.find(wanted, at + 1)
     return at >= 0
-
-
-def serve_release_2():
-    for name in ("Version.json", SETUP2):
-        shutil.copy(os.path.join(LIFECYCLE, "release", "2", name), SERVED)
 
 
 def start_operatorvelm(which, folder, log=None):
@@ -249,8 +300,7 @@ def offers_update(which, folder, shot=None):
     if shot:
         screenshot(window, shot)
     click_update(window)
-    check(wait(30, lambda: requests(DOWNLOAD) > fetched),
-          "after the click on %s no download reached the server (was the update offered?)" % which)
+    check(wait(30, lambda: requests(DOWNLOAD) > fetched), "a click on %s downloaded nothing" % which)
     done = new_window("^Download Complete$", 60)
     check(done, 'Updater showed no "Download Complete" box; shown: %s' % output(
         ["xdotool", "search", "--onlyvisible", "--name", ".", "getwindowname", "%@"]))
@@ -267,7 +317,7 @@ def double_click_installer(folder):
     """Release 2's installer from tmp\\ as a double-click runs it, in a
     Russian session, past its welcome page: the process, and the ids of the
     installer's windows. Wine traces the text of each message box it shows
-    into run/installer.log."""
+    into installer.log."""
     log = open(os.path.join(RUN, "installer.log"), "w")
     installer = start(["wine", SETUP2], folder.tmp, log, LANG="ru_RU.UTF-8", WINEDEBUG="+msgbox")
     check(new_window("^Установка OperatorVelm", 60), SETUP2 + " showed no window when run by double-click")
@@ -285,36 +335,29 @@ def box_texts():
                 for line in log if "MSGBOX_OnInit" in line]
 
 
-# -- the operator's update ------------------------------------------------------
+# -- the scenarios --------------------------------------------------------------
 def update_from_release_1_to_2():
     folder = Folder("C:\\Рабочее место\\Оператор Velm")
-    note, note_copy = folder / NOTE, os.path.join(RUN, "note")
+    note, note_copy, saved = folder / NOTE, os.path.join(RUN, "note"), os.path.join(folder.tmp, SETUP2)
     folder.install()
-    check(os.path.isfile(folder / "uninstall.exe") and os.path.isfile(shortcut_path()),
-          "no uninstall.exe in the folder, or no Start-menu shortcut")
-    check(shortcut_works_in(folder), "the shortcut does not start the program in its folder")
-    check(registry("DisplayVersion") == "1", "no uninstaller registered for release 1")
-    uninstall_1 = os.path.join(RUN, "uninstall-1.exe")
-    shutil.copy(folder / "uninstall.exe", uninstall_1)
+    check(os.path.isfile(folder / "uninstall.exe") and shortcut_works_in(folder) and registry("DisplayVersion") == "1",
+          "no uninstall.exe, no Start-menu shortcut working in the folder, or no entry for release 1")
+    uninstall_1 = digest(folder / "uninstall.exe")
     step("1. release 1 installed silently into %s: the folder is release 1's, with uninstall.exe, a Start-menu"
          " shortcut working in the folder and a per-user uninstaller entry" % folder.windows)
-
-    serve_release_2()
     with open(os.path.join(SERVED, "Version.json")) as manifest:
         step("2. https://localhost:%s serves release 2's Version.json: %s" % (PORT, manifest.read().strip()))
     done = offers_update("release 1's", folder, "screenshot.png")
     screenshot(done, "updater-complete.png")
-    saved = os.path.join(folder.tmp, SETUP2)
-    check(same(os.path.join(SERVED, SETUP2), saved), "tmp\\%s is not the served installer" % SETUP2)
-    check(os.listdir(folder.tmp) == [SETUP2], "tmp\\ holds more than the installer: %s" % os.listdir(folder.tmp))
+    check(same(os.path.join(SERVED, SETUP2), saved) and os.listdir(folder.tmp) == [SETUP2],
+          "tmp\\ does not hold the served installer alone: %s" % os.listdir(folder.tmp))
     step("3. release 1 offered the update; the click started Updater.exe and OperatorVelm quit; tmp\\%s is the"
          " served installer byte for byte" % SETUP2)
 
     def unchanged(what):
         check(not folder.differences(1), "%s changed the folder: %s" % (what, folder.differences(1)))
-        check(same(uninstall_1, folder / "uninstall.exe"), what + " replaced or removed uninstall.exe")
-        check(os.path.exists(shortcut_path()), what + " removed the Start-menu shortcut")
-        check(registry("DisplayVersion") == "1", what + " changed the uninstaller entry")
+        check(digest(folder / "uninstall.exe") == uninstall_1 and os.path.exists(SHORTCUT)
+              and registry("DisplayVersion") == "1", what + " changed uninstall.exe, the shortcut or the entry")
         check(not folder.stages(), what + " left " + " ".join(folder.stages()))
 
     def refused(what, line, cwd=None):
@@ -340,8 +383,7 @@ def update_from_release_1_to_2():
     time.sleep(1)  # drawn
     screenshot("root", "installer-programs-open.png")
     press(box, "Escape")
-    check(ended(installer, 30), "the installer did not end after «Отмена»")
-    check(installer.returncode == 3, "after «Отмена» the installer exited with %d" % installer.returncode)
+    check(ended(installer, 30) and installer.returncode == 3, "«Отмена» did not end the installer with 3")
     unchanged("the installer, cancelled,")
     step("7. run by double-click with OperatorVelm open, the installer asked to close the programs"
          " (build-windows/installer-programs-open.png); «Отмена» ended it with 3 and the folder stayed"
@@ -359,55 +401,44 @@ def update_from_release_1_to_2():
           "version.json after the update: " + open(version).read())
     time.sleep(2)
     run(["xdotool", "key", "--window", shown[0], "Return"])  # «Готово», «Запустить OperatorVelm» ticked
-    check(ended(installer, 30), "the installer did not end on its finish page")
-    check(installer.returncode == 0, "the installer that updated the folder exited with %d" % installer.returncode)
+    check(ended(installer, 30) and installer.returncode == 0, "the installer did not end on its finish page with 0")
     check(not folder.differences(2), "the updated folder is not release 2's folder: %s" % folder.differences(2))
-    check(same(os.path.join(SERVED, SETUP2), saved), "tmp\\ lost the installer")
-    check(same(note_copy, note), "the operator's file did not survive")
-    check(not folder.stages(), "the update left " + " ".join(folder.stages()))
-    check(registry("DisplayVersion") == "2", "the uninstaller entry does not name release 2")
-    check(not os.path.exists(os.path.join(PREFIX, "drive_c", "users", pwd.getpwuid(os.getuid()).pw_name,
-                                          "AppData", "Local", "Programs", "OperatorVelm")),
+    check(same(os.path.join(SERVED, SETUP2), saved) and same(note_copy, note), "tmp\\ or the operator's file was lost")
+    check(not folder.stages() and registry("DisplayVersion") == "2", "a stage was left, or the entry is not 2's")
+    check(not os.path.exists(os.path.join(APPDATA, "Local", "Programs", "OperatorVelm")),
           "the update went into the default folder instead of the one it was saved below")
     step("8. OperatorVelm closed, %s run again from tmp\\ updated the folder in place and exited with 0:"
          " version.json says %s, the programs are release 2's, tmp\\ and the operator's file are kept"
          % (SETUP2, open(version).read().strip()))
 
-    asked = requests(MANIFEST)
+    asked, downloads = requests(MANIFEST), requests(DOWNLOAD)
     window = new_window("^OperatorVelm$", 60)
     check(window, "the finish page did not start release 2's OperatorVelm.exe")
     check(wait(30, lambda: requests(MANIFEST) > asked), "release 2 did not ask for Version.json")
     time.sleep(3)
     screenshot(window, "screenshot-release-2.png")
-    downloads = requests(DOWNLOAD)
     click_update(window)
     time.sleep(3)
-    check(requests(DOWNLOAD) == downloads, "release 2 downloaded the update again")
-    check(ours("OperatorVelm.exe"), "release 2's OperatorVelm.exe quit on the click, as if it offered an update")
+    check(requests(DOWNLOAD) == downloads and ours("OperatorVelm.exe"), "release 2 offered the update again")
     press(window, "alt+F4")
     check(wait(20, lambda: not ours("OperatorVelm.exe")), "release 2's OperatorVelm.exe did not end when closed")
     step("9. release 2, started by the finish page, asked the server again and offered nothing: its update"
          " button did nothing")
 
-    code = folder.cmd(SETUP2 + " /S", cwd=folder.tmp)
-    check(code == 0, "with nothing open, %s /S from tmp\\ exited with %d" % (SETUP2, code))
-    check(not folder.differences(2) and same(note_copy, note),
-          "after %s /S the folder is not release 2's with the operator's file" % SETUP2)
+    folder.update(0)
+    check(not folder.differences(2) and same(note_copy, note), "the folder is not release 2's with the note")
     step("10. with nothing open, %s /S from tmp\\ exited with 0 and the folder is release 2's" % SETUP2)
 
     folder.cmd("uninstall.exe /S")
     remaining = sorted(os.path.relpath(os.path.join(root, name), folder.path)
                        for root, folders, files in os.walk(folder.path) for name in folders + files)
     check(remaining == sorted(["tmp", "tmp/" + SETUP2, NOTE]), "after uninstalling the folder holds: %s" % remaining)
-    check(same(note_copy, note) and same(os.path.join(SERVED, SETUP2), saved),
-          "uninstalling changed the operator's file or tmp\\")
-    check(not os.path.exists(shortcut_path()), "uninstalling left the Start-menu shortcut")
-    check(not registry("DisplayName"), "uninstalling left the uninstaller entry")
+    check(same(note_copy, note) and same(os.path.join(SERVED, SETUP2), saved), "uninstalling changed note or tmp\\")
+    check(not os.path.exists(SHORTCUT) and not registry("DisplayName"), "uninstalling left the shortcut or entry")
     step("11. uninstalled: the installed files, shortcut and entry are gone; the folder keeps only "
          + " ".join(remaining))
 
 
-# -- forgeries ------------------------------------------------------------------
 def not_offered(folder, what, manifest, reason, shot):
     """Release 1, asking for that manifest, offers nothing and logs a
     warning that says why."""
@@ -432,7 +463,6 @@ def not_offered(folder, what, manifest, reason, shot):
 def forgeries_are_refused():
     folder = Folder("C:\\Оператор Velm 2")
     folder.install()
-    serve_release_2()
     with open(os.path.join(SERVED, "Version.json")) as manifest:
         signed = json.load(manifest)
     with open(os.path.join(SERVED, SETUP2), "r+b") as setup:  # one byte changed, under the same manifest
@@ -463,29 +493,23 @@ def forgeries_are_refused():
     not_offered(folder, "a manifest signed by another key", dict(signed, Signature=base64.b64encode(other).decode()),
                 "does not match", "screenshot-other-key.png")
     step("13. a manifest signed by another key was not offered: «Версия актуальна», and a warning says why")
-    setup1 = os.path.join(LIFECYCLE, "release", "1", SETUP1)
-    shutil.copy(setup1, SERVED)
-    with open(setup1, "rb") as file:
-        moved = signed["URL"].replace(SETUP2, SETUP1).split("#")[0] + "#sha256=" \
-            + hashlib.sha256(file.read()).hexdigest()
+    shutil.copy(os.path.join(RELEASES, "1", SETUP1), SERVED)
+    moved = signed["URL"].replace(SETUP2, SETUP1).split("#")[0] + "#sha256=" + digest(os.path.join(RUN, SETUP1))
     not_offered(folder, "a signed manifest whose address was changed", dict(signed, URL=moved), "does not match",
                 "screenshot-address-changed.png")
     step("14. release 2's signed manifest with its address changed to another file on the server (%s) was not"
          " offered" % SETUP1)
 
 
-# -- an update cut short --------------------------------------------------------
 def killed_update_leaves_every_file_whole():
     folder = Folder("C:\\Прерванное обновление")
     folder.install()
-    with open(folder / "uninstall.exe", "rb") as file:
-        whole = {hashlib.sha256(file.read()).hexdigest()}
     folder.saved_installer()
-    serve_release_2()
-    files = release_files()
+    whole, seen = {digest(folder / "uninstall.exe")}, set()
+    files = sorted(os.path.relpath(os.path.join(root, name), unpacked(1))
+                   for root, _, names in os.walk(unpacked(1)) for name in names)
     libraries = [name for name in files if name.endswith(".dll")]
     stage = os.path.join(folder.tmp, ".velm-2", "new")
-    uninstallers = {}
 
     def staged():
         return sum(len(names) for _, _, names in os.walk(stage))
@@ -495,7 +519,7 @@ def killed_update_leaves_every_file_whole():
 
     points = [("its first file staged", lambda: staged() >= 1),
               ("half its files staged", lambda: staged() >= len(files) // 2),
-              ("every file staged", lambda: staged() >= len(files) + 1 or switched(files)),
+              ("every file staged", lambda: staged() > len(files) or switched(files)),
               ("its first library switched", lambda: switched(libraries) >= 1),
               ("its libraries switched", lambda: switched(libraries) >= len(libraries) - 1)]
     for point, reached in points:
@@ -505,48 +529,42 @@ def killed_update_leaves_every_file_whole():
         run(["wineserver", "-k"], timeout=30)
         installer.wait(30)
         check(busy, "the installer did not reach %s within 120 s" % point)
-        held = {name: "1" if same(unpacked(1) + "/" + name, folder / name) else
-                "2" if same(unpacked(2) + "/" + name, folder / name) else "neither" for name in files}
-        with open(folder / "uninstall.exe", "rb") as file:
-            uninstallers[point] = hashlib.sha256(file.read()).hexdigest()
-        new, in_stage = sorted(name for name in files if held[name] == "2"), staged()
-        check("neither" not in held.values(), "killed at %s, files of neither release: %s" % (point, held))
+        held = {name: "1" if same(os.path.join(unpacked(1), name), folder / name) else
+                "2" if same(os.path.join(unpacked(2), name), folder / name) else "neither" for name in files}
+        seen.add(digest(folder / "uninstall.exe"))
+        new = sorted(name for name in files if held[name] == "2")
+        check("neither" not in held.values(), "killed after %s, files of neither release: %s" % (point, held))
         check(held["version.json"] == "1" or len(new) == len(files),
-              "killed at %s, version.json names release 2 over a folder that holds only %s" % (point, new))
+              "killed after %s, version.json names release 2 over a folder that holds only %s" % (point, new))
         step("15. the update killed (wineserver -k) after %s: %d files left in the stage; every file whole, %s"
-             % (point, in_stage, "release 2's: " + ", ".join(new) if new else "all release 1's"))
+             % (point, staged(), "release 2's: " + ", ".join(new) if new else "all release 1's"))
         close_box(offers_update("the folder's", folder))
         step("15. and OperatorVelm started from that folder offered the update again")
-    code = folder.cmd(SETUP2 + " /S", cwd=folder.tmp)
-    check(code == 0 and not folder.differences(2) and not folder.stages(),
-          "run again, the installer exited with %d; the folder differs from release 2's: %s, stages left: %s"
-          % (code, folder.differences(2), folder.stages()))
-    with open(folder / "uninstall.exe", "rb") as file:
-        whole.add(hashlib.sha256(file.read()).hexdigest())
-    check(set(uninstallers.values()) <= whole, "a kill left an uninstall.exe of neither release")
+    folder.update(0)
+    whole.add(digest(folder / "uninstall.exe"))
+    check(not folder.differences(2) and not folder.stages(), "run again, the installer left: %s %s"
+          % (folder.differences(2), folder.stages()))
+    check(seen <= whole, "a kill left an uninstall.exe of neither release")
     step("15. run again, the installer exited with 0: release 2 whole, no staging folder left, and every"
          " uninstall.exe seen was one of the two releases'")
 
 
-# -- a full disk ----------------------------------------------------------------
 def full_disk_changes_nothing():
-    mount = os.path.join(RUN, "small-drive")
-    os.makedirs(mount, exist_ok=True)
-    setup_bytes = os.path.getsize(os.path.join(LIFECYCLE, "release", "2", SETUP2))
-    folder_bytes = sum(os.path.getsize(os.path.join(unpacked(1), name)) for name in release_files())
-    size = folder_bytes + setup_bytes + (4 << 20)  # the folder and its installer, not a second copy
-    check(run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "velm-small", mount]) == 0,
-          "could not mount a small tmpfs")
+    mount, drive = os.path.join(RUN, "small-drive"), os.path.join(PREFIX, "dosdevices", "v:")
+    os.makedirs(mount)
+    # Room for the folder and its installer, not for a second copy.
+    size = sum(os.path.getsize(os.path.join(root, name)) for root, _, names in os.walk(unpacked(1))
+               for name in names) + os.path.getsize(os.path.join(RUN, SETUP2)) + (4 << 20)
+    check(run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "velm-small", mount]) == 0, "no small tmpfs")
     atexit.register(run, ["umount", "-l", mount])
-    drive = os.path.join(PREFIX, "dosdevices", "v:")
     if os.path.lexists(drive):
         os.remove(drive)
     os.symlink(mount, drive)
+    atexit.register(os.remove, drive)
     folder = Folder("V:\\Velm", drive=mount)
     folder.install()
     folder.saved_installer()
-    code = folder.cmd(SETUP2 + " /S", cwd=folder.tmp)
-    check(code == 2, "on a full disk the silent update exited with %d instead of 2" % code)
+    folder.update(2)
     check(not folder.differences(1) and not folder.stages(), "on a full disk the update changed the folder: %s %s"
           % (folder.differences(1), folder.stages()))
     installer, shown = double_click_installer(folder)
@@ -559,17 +577,13 @@ def full_disk_changes_nothing():
     press(box, "Return")
     if not ended(installer, 10):
         run(["xdotool", "key", "--window", shown[0], "Return"])  # «Закрыть»
-    check(ended(installer, 30) and installer.returncode == 2,
-          "run by double-click on a full disk, the installer exited with %s" % installer.returncode)
+    check(ended(installer, 30) and installer.returncode == 2, "by double-click it exited with %s"
+          % installer.returncode)
     check(not folder.differences(1) and not folder.stages(), "run by double-click, the update changed the folder")
     step("16. on a drive with room for one copy of the folder, the silent update exited with 2 and the folder"
-         " stayed release 1's with no staging folder; by double-click it said «%s»"
-         % text.split("\\r")[0])
-    run(["umount", mount])
-    os.remove(drive)
+         " stayed release 1's with no staging folder; by double-click it said «%s»" % text.split("\\r")[0])
 
 
-# -- a second copy of the folder ------------------------------------------------
 def second_copy_keeps_its_entry_and_shortcut():
     first, copy = Folder("C:\\Первая копия"), Folder("C:\\Вторая копия")
     first.install()
@@ -577,132 +591,91 @@ def second_copy_keeps_its_entry_and_shortcut():
     shutil.copytree(unpacked(1), copy.path)
     copy.saved_installer()
     began = time.monotonic()
-    code = copy.cmd(SETUP2 + " /S", cwd=copy.tmp)
+    copy.update(0)
     took = time.monotonic() - began
-    check(code == 0 and not copy.differences(2), "the copy's update exited with %d: %s" % (code, copy.differences(2)))
-    check(registry("InstallLocation") == copy.windows and shortcut_works_in(copy),
-          "the copy's update did not take over the entry and the shortcut")
-    code = first.cmd("uninstall.exe /S")
+    check(not copy.differences(2) and registry("InstallLocation") == copy.windows and shortcut_works_in(copy),
+          "the copy's update left: %s; or it did not take the entry and the shortcut" % copy.differences(2))
+    first.cmd("uninstall.exe /S")
     check(not os.path.exists(first / "OperatorVelm.exe"), "the first copy's uninstaller left its programs")
     check(not copy.differences(2) and os.path.exists(copy / "uninstall.exe"),
           "uninstalling the first copy changed the second: %s" % copy.differences(2))
-    check(registry("InstallLocation") == copy.windows, "uninstalling the first copy took the second's entry")
-    check(shortcut_works_in(copy), "uninstalling the first copy took the second's shortcut")
+    check(registry("InstallLocation") == copy.windows and shortcut_works_in(copy),
+          "uninstalling the first copy took the second's entry or shortcut")
     step("17. a copy unpacked from release 1's zip, updated from its own tmp\\ in %.1f s (silently, with the"
          " time Wine takes to start), owns the entry and the shortcut; uninstalling the first copy left the"
          " copy's files, entry and shortcut" % took)
     copy.cmd("uninstall.exe /S")
-    check(not registry("DisplayName") and not os.path.exists(shortcut_path()),
-          "uninstalling the copy left its entry or shortcut")
+    check(not registry("DisplayName") and not os.path.exists(SHORTCUT), "uninstalling the copy left entry or shortcut")
 
 
-# -- read-only files, as an operator without root -------------------------------
 def read_only_files_are_replaced():
-    user = "velm-operator"
-    if run(["id", user]) != 0:
-        check(run(["useradd", "--create-home", user]) == 0, "could not add the user " + user)
-    account = pwd.getpwnam(user)
-    prefix = os.path.join(RUN, "wine-" + user)
-    shutil.rmtree(prefix, ignore_errors=True)
+    """Run as an ordinary user in a prefix of its own: Wine run as root
+    writes read-only files all the same."""
+    name = "velm-operator"
+    if run(["id", name]) != 0:
+        check(run(["useradd", "--create-home", name]) == 0, "could not add the user " + name)
+    user = pwd.getpwnam(name)
+    prefix = os.path.join(RUN, "wine-" + name)
     os.makedirs(prefix)
-    os.chown(prefix, account.pw_uid, account.pw_gid)
-    env = dict(ENV, WINEPREFIX=prefix, HOME=account.pw_dir, USER=user)
-    for name in (SETUP1, SETUP2):
-        os.chmod(os.path.join(RUN, name), 0o644)
+    os.chown(prefix, user.pw_uid, user.pw_gid)
     os.chmod(RUN, 0o755)
-
-    def as_user(command, cwd=None):
-        try:
-            return subprocess.run(command, cwd=cwd, env=env, stdout=LOG, stderr=LOG, timeout=300,
-                                  user=account.pw_uid, group=account.pw_gid, extra_groups=[]).returncode
-        except subprocess.TimeoutExpired:
-            return 124
-
-    check(as_user(["wineboot", "-i"]) == 0, "a Wine prefix for %s could not be made" % user)
-    folder = Folder("C:\\Velm", drive=os.path.join(prefix, "drive_c"))
+    env = dict(WINEPREFIX=prefix, HOME=user.pw_dir, USER=name)
+    check(run(["wineboot", "-i"], user=user, **env) == 0, "a Wine prefix for %s could not be made" % name)
+    folder = Folder("C:\\Velm", os.path.join(prefix, "drive_c"), user, **env)
     marked = ["OperatorVelm.exe", "version.json", "platforms\\qwindows.dll"]
 
-    def cmd(line, cwd):
-        code = as_user(["wine", "cmd", "/c", line], cwd)
-        as_user(["wineserver", "-w"])
-        return code
-
     def mark_read_only():
-        for name in marked:
-            cmd("attrib +r " + name, folder.path)
-        check(not any(os.stat(folder / name).st_mode & 0o222 for name in marked), "attrib +r left a file writable")
+        for each in marked:
+            folder.cmd("attrib +r " + each)
+        check(not any(os.stat(folder / each).st_mode & 0o222 for each in marked), "attrib +r left a file writable")
 
-    check(cmd("OperatorVelm-1-setup.exe /S /D=" + folder.windows, RUN) == 0 and not folder.differences(1),
-          "release 1 did not install for " + user)
+    folder.install()
     folder.saved_installer()
-    for path in (folder.tmp, os.path.join(folder.tmp, SETUP2)):
-        os.chown(path, account.pw_uid, account.pw_gid)
     # A sub-folder of root's lets every file be staged and checked, but not
     # renamed into it: what was switched before it goes back.
     os.chown(folder / "platforms", 0, 0)
-    code = cmd(SETUP2 + " /S", folder.tmp)
-    check(code == 2 and not folder.differences(1) and not folder.stages(),
-          "when a rename failed, the update exited with %d and left: %s %s"
-          % (code, folder.differences(1), folder.stages()))
-    os.chown(folder / "platforms", account.pw_uid, account.pw_gid)
-    mark_read_only()
-    code = cmd(SETUP2 + " /S", folder.tmp)
-    check(code == 0 and not folder.differences(2),
-          "with %s read-only, the update exited with %d: %s" % (", ".join(marked), code, folder.differences(2)))
-    # A file the operator may not change at all is not taken for an open one.
-    foreign = folder / "libgcc_s_seh-1.dll"
-    os.chown(foreign, 0, 0)
-    code = cmd(SETUP2 + " /S", folder.tmp)
-    check(code == 2 and not folder.differences(2) and not folder.stages(),
-          "with a file of root's, the update exited with %d instead of 2: %s" % (code, folder.differences(2)))
-    os.chown(foreign, account.pw_uid, account.pw_gid)
-    mark_read_only()
-    code = cmd("uninstall.exe /S _?=" + folder.windows, folder.path)
-    left = [name for name in marked if os.path.exists(folder / name)]
-    check(code == 0 and not left, "the uninstaller exited with %d and left %s" % (code, left))
-    as_user(["wineserver", "-k"])
+    folder.update(2)
+    check(not folder.differences(1) and not folder.stages(), "when a rename failed, the update left: %s %s"
+          % (folder.differences(1), folder.stages()))
+    os.chown(folder / "platforms", user.pw_uid, user.pw_gid)
     step("18. as %s, an update whose rename into a folder of root's failed moved back the files it had"
-         " switched and exited with 2, the folder release 1's byte for byte" % user)
+         " switched and exited with 2, the folder release 1's byte for byte" % name)
+    mark_read_only()
+    folder.update(0)
+    check(not folder.differences(2), "with %s read-only, the update left: %s" % (marked, folder.differences(2)))
+    # A file the operator may not change at all is not taken for an open one.
+    os.chown(folder / "libgcc_s_seh-1.dll", 0, 0)
+    folder.update(2)
+    check(not folder.differences(2) and not folder.stages(), "with a file of root's, the update changed the folder")
+    os.chown(folder / "libgcc_s_seh-1.dll", user.pw_uid, user.pw_gid)
+    mark_read_only()
+    code = folder.cmd("uninstall.exe /S _?=" + folder.windows)
+    left = [each for each in marked if os.path.exists(folder / each)]
+    check(code == 0 and not left, "the uninstaller exited with %d and left %s" % (code, left))
+    run(["wineserver", "-k"], user=user, **env)
     step("18. as %s, with %s read-only, the silent update exited with 0 with release 2 whole, and the"
          " uninstaller removed them; a file of root's, which %s may not write, stopped the update with 2"
-         " and changed nothing" % (user, ", ".join(marked), user))
-
-
-SCENARIOS = [update_from_release_1_to_2, forgeries_are_refused, killed_update_leaves_every_file_whole,
-             full_disk_changes_nothing, second_copy_keeps_its_entry_and_shortcut, read_only_files_are_replaced]
+         " and changed nothing" % (name, ", ".join(marked), name))
 
 
 def main():
-    global LOG, scenario
+    global LOG, PORT
     shutil.rmtree(RUN, ignore_errors=True)
     os.makedirs(RUN)
     LOG = open(os.path.join(RUN, "wine.log"), "w")
     atexit.register(run, ["wineserver", "-k"], timeout=30)
-    check(run(["wineboot", "-i"], timeout=180) == 0, "a new Wine prefix could not be made")
-    # Qt's warnings go to the programs' standard error, where a check reads them.
-    run(["wine", "reg", "add", "HKCU\\Environment", "/v", "QT_FORCE_STDERR_LOGGING", "/d", "1", "/f"])
-    run(["wineserver", "-w"], timeout=120)
-    # A display number no other X server holds.
-    display = ":%d" % next(n for n in range(57, 100) if not os.path.exists("/tmp/.X%d-lock" % n))
-    xvfb = start(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"], RUN)
-    atexit.register(xvfb.kill)
-    ENV["DISPLAY"] = display
-    check(wait(10, lambda: run(["xdpyinfo"]) == 0), "Xvfb did not start")
-
+    check(os.environ.get("DISPLAY"), "no X display: run the tests under xvfb-run")
     for number in (1, 2):
-        release = os.path.join(LIFECYCLE, "release", str(number))
-        check(os.path.isfile(os.path.join(release, "Version.json")), "release.sh left no release %d" % number)
+        release = os.path.join(RELEASES, str(number))
+        check(os.path.isfile(os.path.join(release, "Version.json")), "no release %d in %s" % (number, RELEASES))
         with zipfile.ZipFile(os.path.join(release, "OperatorVelm-%d.zip" % number)) as archive:
             archive.extractall(os.path.join(RUN, "unpacked-%d" % number))
         shutil.copy(os.path.join(release, "OperatorVelm-%d-setup.exe" % number), RUN)
+        os.chmod(os.path.join(RUN, "OperatorVelm-%d-setup.exe" % number), 0o644)
     check(not same(*(os.path.join(unpacked(n), "OperatorVelm.exe") for n in (1, 2))),
-          "release 1 and 2 ship the same OperatorVelm.exe, so nothing below could tell them apart")
-    chosen = sys.argv[4:] or [each.__name__ for each in SCENARIOS]
-    for each in SCENARIOS:
-        if each.__name__ in chosen:
-            scenario = each.__name__
-            each()
-            run(["wineserver", "-k"], timeout=30)
+          "release 1 and 2 ship the same OperatorVelm.exe, so nothing here could tell them apart")
+    PORT = serve()
+    globals()[SCENARIO]()
 
 
 if __name__ == "__main__":

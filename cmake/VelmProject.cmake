@@ -1,0 +1,32 @@
+# What every target of the project shares: the oldest Qt API we support,
+# warnings, one folder for what ships, and version.json beside the programs.
+if(NOT VELM_RELEASE_NUMBER MATCHES "^-?[0-9]+$")
+    message(FATAL_ERROR "VELM_RELEASE_NUMBER must be a whole number, got '${VELM_RELEASE_NUMBER}'")
+endif()
+if(VELM_UPDATE_HOST STREQUAL "updates.velm.invalid")
+    message(NOTICE "VELM_UPDATE_HOST is not set: with the default host, updates.velm.invalid, "
+        "this build never finds an update (configure with -DVELM_UPDATE_HOST=<host> for a real server)")
+endif()
+
+add_compile_definitions(QT_DISABLE_DEPRECATED_UP_TO=0x060400 QT_NO_CAST_FROM_ASCII)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    add_compile_options(-Wall -Wextra)
+elseif(MSVC)
+    add_compile_options(/W4 /utf-8)
+endif()
+
+# Both programs and version.json land in one folder, as they ship; with a
+# multi-configuration generator, in bin/<Config>/.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+file(GENERATE OUTPUT "$<TARGET_FILE_DIR:OperatorVelm>/version.json"
+    CONTENT "{\"Version\": ${VELM_RELEASE_NUMBER}}\n")
+
+string(LENGTH "${VELM_UPDATE_KEY}" length)
+if(length EQUAL 0)
+    message(NOTICE "VELM_UPDATE_KEY is not set: this build offers updates without checking a signature "
+        "(configure with -DVELM_UPDATE_KEY=<base64 Ed25519 public key> to offer only signed releases)")
+# 32 bytes are 43 base64 digits and one "=", the last digit carrying 4 bits.
+elseif(NOT length EQUAL 44 OR NOT VELM_UPDATE_KEY MATCHES "^[A-Za-z0-9+/]+[AEIMQUYcgkosw048]=$")
+    message(FATAL_ERROR "VELM_UPDATE_KEY must be an Ed25519 public key of exactly 32 bytes in base64 "
+        "(44 characters ending in \"=\"), got '${VELM_UPDATE_KEY}'")
+endif()
