@@ -11,7 +11,6 @@
 # VELM_QT68_REV  the committed revision to check (default HEAD)
 # and the variables of lib/chroot.sh.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/lib/chroot.sh"
 
 root="$(velm_root)"

@@ -10,8 +10,6 @@
 # VELM_UPDATE_KEY) are those of the README, "Releasing an update"; the
 # others are those of lib/chroot.sh and lib/windows.sh.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
-source "$(dirname "${BASH_SOURCE[0]}")/lib/chroot.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/lib/windows.sh"
 velm_require_root "debootstrap, chroot and mount need it"
 

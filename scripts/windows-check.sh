@@ -16,8 +16,6 @@
 # VELM_UPDATE_HOST, VELM_RELEASE_NUMBER  passed on to the project's build
 # and the variables of lib/chroot.sh and lib/windows.sh.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
-source "$(dirname "${BASH_SOURCE[0]}")/lib/chroot.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/lib/windows.sh"
 velm_require_root "debootstrap, chroot and mount need it"
 

@@ -8,8 +8,6 @@
 # VELM_WINDOWS_QT_CACHE    the cache to read (default /var/tmp/velm-windows-qt)
 # VELM_WINDOWS_QT_VERSION  which Qt of the cache (default: its newest)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
-source "$(dirname "${BASH_SOURCE[0]}")/lib/chroot.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/lib/windows.sh"
 
 if [ $# -ne 1 ]; then

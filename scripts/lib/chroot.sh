@@ -1,10 +1,11 @@
 # shellcheck shell=bash
-# Sourced after common.sh by the root-only commands: a Debian 13 "trixie"
+# Sourced by the root-only commands, with common.sh: a Debian 13 "trixie"
 # chroot, made once with debootstrap and reused, with folders of this
 # machine mounted inside while a command runs.
 #
 # VELM_TRIXIE_ROOT    where the chroot lives (default /var/tmp/velm-trixie)
 # VELM_TRIXIE_MIRROR  the Debian mirror (default: the one this machine's apt uses)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 velm_chroot_dir() {
     local dir="${VELM_TRIXIE_ROOT:-/var/tmp/velm-trixie}"

@@ -1,6 +1,6 @@
 # shellcheck shell=bash
-# Sourced after common.sh and chroot.sh by the commands that build for
-# Windows: the chroot set up for cross-building, with the checkout at
+# Sourced by the commands that build for Windows, with chroot.sh and
+# common.sh: the chroot set up for cross-building, with the checkout at
 # /velm/src (read-only, but for its build-windows/) and the Windows Qt.
 #
 # VELM_WINDOWS_QT_CACHE    where the Windows Qt is kept between runs
@@ -13,6 +13,7 @@
 # marker) and mingw-w64-x86_64.cmake (the toolchain file that Qt's CMake
 # files name), exactly as they lie in the cache. Beside it lies
 # <archive>.sha256 in the form sha256sum writes.
+source "$(dirname "${BASH_SOURCE[0]}")/chroot.sh"
 
 velm_windows_qt_cache() {
     local cache="${VELM_WINDOWS_QT_CACHE:-/var/tmp/velm-windows-qt}"
