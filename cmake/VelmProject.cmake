@@ -21,12 +21,18 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 file(GENERATE OUTPUT "$<TARGET_FILE_DIR:OperatorVelm>/version.json"
     CONTENT "{\"Version\": ${VELM_RELEASE_NUMBER}}\n")
 
-string(LENGTH "${VELM_UPDATE_KEY}" length)
-if(length EQUAL 0)
+# Each key is 32 bytes: 43 base64 digits and one "=", the last digit
+# carrying 4 bits.
+string(REPLACE "," ";" keys "${VELM_UPDATE_KEY}")
+list(TRANSFORM keys STRIP)
+if(NOT keys)
     message(NOTICE "VELM_UPDATE_KEY is not set: this build offers updates without checking a signature "
         "(configure with -DVELM_UPDATE_KEY=<base64 Ed25519 public key> to offer only signed releases)")
-# 32 bytes are 43 base64 digits and one "=", the last digit carrying 4 bits.
-elseif(NOT length EQUAL 44 OR NOT VELM_UPDATE_KEY MATCHES "^[A-Za-z0-9+/]+[AEIMQUYcgkosw048]=$")
-    message(FATAL_ERROR "VELM_UPDATE_KEY must be an Ed25519 public key of exactly 32 bytes in base64 "
-        "(44 characters ending in \"=\"), got '${VELM_UPDATE_KEY}'")
 endif()
+foreach(key IN LISTS keys)
+    string(LENGTH "${key}" length)
+    if(NOT length EQUAL 44 OR NOT key MATCHES "^[A-Za-z0-9+/]+[AEIMQUYcgkosw048]=$")
+        message(FATAL_ERROR "VELM_UPDATE_KEY must be Ed25519 public keys of exactly 32 bytes in base64 "
+            "(44 characters ending in \"=\"), separated by commas; got '${key}'")
+    endif()
+endforeach()

@@ -22,20 +22,35 @@ case "$release_dir" in
     *) velm_log "release refused: VELM_RELEASE_DIR must lie inside $root/build-windows, got '$release_dir'"; exit 2 ;;
 esac
 
+# The release's time is its commit's, so that anyone who builds the commit
+# gets the same bytes; outside git, SOURCE_DATE_EPOCH if given.
+epoch="$(git -C "$root" log -1 --format=%ct 2>/dev/null || printf '%s' "${SOURCE_DATE_EPOCH:-}")"
+umask 022
 started=$SECONDS
 velm_windows_enter
 velm_windows_qt
-# The private key is seen inside only while this runs, and only in memory
+# The private keys are seen inside only while this runs, and only in memory
 # (the chroot shares this machine's /dev/shm).
-key=""
-if [ -n "${VELM_SIGNING_KEY:-}" ]; then
-    key="$(mktemp -d /dev/shm/velm-signing.XXXXXX)/key.pem"
-    trap 'rm -rf "$(dirname "$key")"; velm_chroot_unmount' EXIT
-    install -m 600 "$VELM_SIGNING_KEY" "$key"
-fi
+secrets="$(mktemp -d /dev/shm/velm-signing.XXXXXX)"
+trap 'rm -rf "$secrets"; velm_chroot_unmount' EXIT
+# velm_secret <file> <name>: a copy of it in memory, its path inside.
+velm_secret() {
+    [ -n "$1" ] || return 0
+    install -m 600 "$1" "$secrets/$2"
+    printf '%s\n' "$secrets/$2"
+}
+keys=()
+IFS=, read -ra given <<<"${VELM_SIGNING_KEY:-}"
+for key in "${given[@]}"; do
+    keys+=("$(velm_secret "$key" "key-${#keys[@]}.pem")")
+done
 velm_in_windows_chroot VELM_RELEASE_NUMBER="${VELM_RELEASE_NUMBER:-}" VELM_UPDATE_HOST="${VELM_UPDATE_HOST:-}" \
     VELM_RELEASE_URL="${VELM_RELEASE_URL:-}" VELM_RELEASE_DIR="/velm/src${release_dir#"$root"}" \
-    VELM_SIGNING_KEY="$key" VELM_UPDATE_KEY="${VELM_UPDATE_KEY:-}" cmake --workflow --preset windows-release --fresh
+    VELM_SIGNING_KEY="$(IFS=,; echo "${keys[*]}")" VELM_UPDATE_KEY="${VELM_UPDATE_KEY:-}" \
+    VELM_AUTHENTICODE_CERT="$(velm_secret "${VELM_AUTHENTICODE_CERT:-}" "authenticode-${VELM_AUTHENTICODE_CERT##*/}")" \
+    VELM_AUTHENTICODE_KEY="$(velm_secret "${VELM_AUTHENTICODE_KEY:-}" authenticode-key)" \
+    VELM_AUTHENTICODE_TIMESTAMP_URL="${VELM_AUTHENTICODE_TIMESTAMP_URL:-}" ${epoch:+SOURCE_DATE_EPOCH="$epoch"} \
+    cmake --workflow --preset windows-release --fresh
 
 folder="$release_dir/$VELM_RELEASE_NUMBER"
 setup="OperatorVelm-$VELM_RELEASE_NUMBER-setup.exe"

@@ -1,11 +1,19 @@
-# Run by CPack once the folder that ships is staged, before makensis: the
+# Run by CPack once the folder that ships is staged, before makensis: with
+# a certificate, both programs are signed (Sign.cmake), and so are the
+# uninstaller and the installer as makensis finishes them; then the
 # installer's lists of its files and sub-folders (see NSIS.template.in) and
 # its size, for "Apps" / "Programs and Features" and the check of free space.
-if(NOT CPACK_GENERATOR STREQUAL "NSIS")
-    return()
-endif()
-
 set(staged "${CPACK_TEMPORARY_DIRECTORY}")
+set(CPACK_VELM_SIGN_FINALLY "")
+if(CPACK_VELM_SIGN)
+    foreach(program OperatorVelm.exe Updater.exe)
+        execute_process(COMMAND "${CMAKE_COMMAND}" ${CPACK_VELM_SIGN} "-DFILE=${staged}/${program}"
+            -P "${CMAKE_CURRENT_LIST_DIR}/Sign.cmake" COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+    list(JOIN CPACK_VELM_SIGN "\" \"" arguments)
+    set(command "\"${CMAKE_COMMAND}\" \"${arguments}\" \"-DFILE=%1\" -P \"${CMAKE_CURRENT_LIST_DIR}/Sign.cmake\"")
+    set(CPACK_VELM_SIGN_FINALLY "!finalize '${command}'\n!uninstfinalize '${command}'")
+endif()
 file(GLOB_RECURSE paths LIST_DIRECTORIES true RELATIVE "${staged}" "${staged}/*")
 list(SORT paths)
 # In the order the installer switches them: libraries and plugins, then the

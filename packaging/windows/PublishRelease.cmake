@@ -1,24 +1,44 @@
-# Run by CPack after each package: it goes into the release folder, and the
-# installer, made first, empties that folder and writes beside it the
-# manifest that offers it. The address pins the installer by its SHA-256,
-# and with a signing key the manifest carries the Ed25519 signature of
-# "<N>\n<address>" in base64, as the update check verifies it.
-if(CPACK_GENERATOR STREQUAL "NSIS")
-    file(REMOVE_RECURSE "${CPACK_VELM_RELEASE_FOLDER}")
+# Run by CPack after the installer: it goes into the emptied release
+# folder, with the zip of the same folder and the manifest that offers it.
+# The zip holds its files in a fixed order, each with the release's time,
+# so that it is the same bytes whenever it is made. The address pins the
+# installer by its SHA-256, and each signing key signs "<N>\n<address>"
+# (Ed25519, base64), as the update check verifies it: one signature as a
+# string, several as a list.
+set(folder "${CPACK_VELM_RELEASE_FOLDER}")
+file(REMOVE_RECURSE "${folder}")
+file(COPY ${CPACK_PACKAGE_FILES} DESTINATION "${folder}")
+
+set(zip "${CPACK_TOPLEVEL_DIRECTORY}/zip")
+file(REMOVE_RECURSE "${zip}")
+file(COPY "${CPACK_TEMPORARY_DIRECTORY}/" DESTINATION "${zip}/OperatorVelm")
+file(GLOB_RECURSE files RELATIVE "${zip}" "${zip}/*")
+list(SORT files)
+list(JOIN files "\n" listed)
+file(WRITE "${CPACK_TOPLEVEL_DIRECTORY}/zip-files" "${listed}\n")
+set(ENV{SOURCE_DATE_EPOCH} "${CPACK_VELM_EPOCH}")
+execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${folder}/OperatorVelm-${CPACK_VELM_RELEASE_NUMBER}.zip"
+        --format=zip "--files-from=${CPACK_TOPLEVEL_DIRECTORY}/zip-files"
+    WORKING_DIRECTORY "${zip}" COMMAND_ERROR_IS_FATAL ANY)
+
+get_filename_component(setup "${CPACK_PACKAGE_FILES}" NAME)
+file(SHA256 "${CPACK_PACKAGE_FILES}" digest)
+set(url "${CPACK_VELM_RELEASE_URL}${setup}#sha256=${digest}")
+file(WRITE "${CPACK_TOPLEVEL_DIRECTORY}/signed" "${CPACK_VELM_RELEASE_NUMBER}\n${url}")
+set(signatures "")
+foreach(key IN LISTS CPACK_VELM_SIGNING_KEYS)
+    execute_process(COMMAND openssl pkeyutl -sign -rawin -inkey "${key}" -in "${CPACK_TOPLEVEL_DIRECTORY}/signed"
+        COMMAND openssl base64 -A
+        OUTPUT_VARIABLE signature COMMAND_ERROR_IS_FATAL ANY)
+    list(APPEND signatures "\"${signature}\"")
+endforeach()
+list(LENGTH signatures count)
+list(JOIN signatures ", " signature)
+if(count GREATER 1)
+    set(signature "[${signature}]")
 endif()
-file(COPY ${CPACK_PACKAGE_FILES} DESTINATION "${CPACK_VELM_RELEASE_FOLDER}")
-if(CPACK_GENERATOR STREQUAL "NSIS")
-    get_filename_component(setup "${CPACK_PACKAGE_FILES}" NAME)
-    file(SHA256 "${CPACK_PACKAGE_FILES}" digest)
-    set(url "${CPACK_VELM_RELEASE_URL}${setup}#sha256=${digest}")
-    set(manifest "{\"Version\": ${CPACK_VELM_RELEASE_NUMBER}, \"URL\": \"${url}\"")
-    if(CPACK_VELM_SIGNING_KEY)
-        file(WRITE "${CPACK_TOPLEVEL_DIRECTORY}/signed" "${CPACK_VELM_RELEASE_NUMBER}\n${url}")
-        execute_process(COMMAND openssl pkeyutl -sign -rawin -inkey "${CPACK_VELM_SIGNING_KEY}"
-                                -in "${CPACK_TOPLEVEL_DIRECTORY}/signed"
-            COMMAND openssl base64 -A
-            OUTPUT_VARIABLE signature COMMAND_ERROR_IS_FATAL ANY)
-        string(APPEND manifest ", \"Signature\": \"${signature}\"")
-    endif()
-    file(WRITE "${CPACK_VELM_RELEASE_FOLDER}/Version.json" "${manifest}}\n")
+set(manifest "{\"Version\": ${CPACK_VELM_RELEASE_NUMBER}, \"URL\": \"${url}\"")
+if(count GREATER 0)
+    string(APPEND manifest ", \"Signature\": ${signature}")
 endif()
+file(WRITE "${folder}/Version.json" "${manifest}}\n")

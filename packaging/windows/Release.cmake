@@ -1,15 +1,21 @@
 # A release as operators get it (the windows-release presets, with the
 # variables the README explains under "Releasing an update"): CPack makes the
-# installer (NSIS.template.in) and the zip of the folder that ships, and
-# both land with the manifest that offers them (PublishRelease.cmake) in
+# installer (NSIS.template.in), and the zip of the same folder and the
+# manifest that offers both (PublishRelease.cmake) land in
 # <VELM_RELEASE_DIR>/<N>/. Everything is checked here, before anything is
-# built. A signing key also decides VELM_UPDATE_KEY, the public key built
-# into the programs, so that the two cannot disagree.
+# built. The signing keys decide VELM_UPDATE_KEY, the public keys built into
+# the programs, unless it is given: then it must hold each of theirs.
 
 set(VELM_RELEASE_URL "" CACHE STRING
     "Address the release files are published under; empty for https://<host>/files/Velm/")
 set(VELM_RELEASE_DIR "" CACHE PATH "Where release/<N>/ goes; empty for build-windows/release")
-set(VELM_SIGNING_KEY "" CACHE FILEPATH "The publisher's Ed25519 private key (PEM) that signs Version.json; empty for none")
+set(VELM_SIGNING_KEY "" CACHE STRING
+    "The publisher's Ed25519 private keys (PEM files, comma-separated) that sign Version.json; empty for none")
+set(VELM_AUTHENTICODE_CERT "" CACHE FILEPATH
+    "Authenticode certificate chain (PEM), or a PKCS#12 file (.p12, .pfx); empty for unsigned programs")
+set(VELM_AUTHENTICODE_KEY "" CACHE FILEPATH
+    "The certificate's private key (PEM), or the file that holds the PKCS#12 file's password")
+set(VELM_AUTHENTICODE_TIMESTAMP_URL "" CACHE STRING "An RFC 3161 time-stamp server for Authenticode; empty for none")
 
 # The update check reads "Version" as a signed 32-bit number.
 string(LENGTH "${VELM_RELEASE_NUMBER}" digits)
@@ -44,30 +50,52 @@ set(release_dir "${VELM_RELEASE_DIR}")
 if(release_dir STREQUAL "")
     set(release_dir "${PROJECT_SOURCE_DIR}/build-windows/release")
 endif()
-if(VELM_SIGNING_KEY)
+string(REPLACE "," ";" signing_keys "${VELM_SIGNING_KEY}")
+string(REPLACE "," ";" update_keys "${VELM_UPDATE_KEY}")
+list(TRANSFORM update_keys STRIP)
+foreach(key IN LISTS signing_keys)
     # Its public key: the PEM of an Ed25519 key holds a fixed prefix, then
     # the 32 bytes, in base64.
-    execute_process(COMMAND openssl pkey -in "${VELM_SIGNING_KEY}" -pubout
+    execute_process(COMMAND openssl pkey -in "${key}" -pubout
         OUTPUT_VARIABLE public_pem ERROR_VARIABLE openssl_error RESULT_VARIABLE failed)
     if(failed OR NOT public_pem MATCHES "\nMCowBQYDK2VwAyEA([A-Za-z0-9+/]+=)\n")
-        message(FATAL_ERROR "VELM_SIGNING_KEY must name an Ed25519 private key in PEM, as "
-            "openssl genpkey -algorithm ed25519 writes it: ${VELM_SIGNING_KEY} ${openssl_error}")
+        message(FATAL_ERROR "VELM_SIGNING_KEY must name Ed25519 private keys in PEM, as "
+            "openssl genpkey -algorithm ed25519 writes them: ${key} ${openssl_error}")
     endif()
-    if(VELM_UPDATE_KEY AND NOT VELM_UPDATE_KEY STREQUAL CMAKE_MATCH_1)
-        message(FATAL_ERROR "VELM_UPDATE_KEY (${VELM_UPDATE_KEY}) is not the public key of VELM_SIGNING_KEY "
-            "(${CMAKE_MATCH_1}): the programs would refuse the manifests this release signs")
+    if(NOT VELM_UPDATE_KEY)
+        list(APPEND update_keys "${CMAKE_MATCH_1}")
+    elseif(NOT CMAKE_MATCH_1 IN_LIST update_keys)
+        message(FATAL_ERROR "VELM_UPDATE_KEY (${VELM_UPDATE_KEY}) does not hold the public key of ${key} "
+            "(${CMAKE_MATCH_1}): the programs would refuse the manifests it signs")
     endif()
-    set(VELM_UPDATE_KEY "${CMAKE_MATCH_1}")
-    message(STATUS "Version.json is signed; the programs check it with ${VELM_UPDATE_KEY}")
+endforeach()
+list(JOIN update_keys "," VELM_UPDATE_KEY)
+if(signing_keys)
+    message(STATUS "Version.json is signed with ${VELM_SIGNING_KEY}; the programs check it with ${VELM_UPDATE_KEY}")
 endif()
+# The programs, the uninstaller and the installer carry the publisher's
+# Authenticode signature (Sign.cmake), when a certificate is given.
+set(sign "")
+if(VELM_AUTHENTICODE_CERT OR VELM_AUTHENTICODE_KEY)
+    if(NOT EXISTS "${VELM_AUTHENTICODE_CERT}" OR NOT EXISTS "${VELM_AUTHENTICODE_KEY}")
+        message(FATAL_ERROR "VELM_AUTHENTICODE_CERT and VELM_AUTHENTICODE_KEY must name two files, got "
+            "'${VELM_AUTHENTICODE_CERT}' and '${VELM_AUTHENTICODE_KEY}'")
+    endif()
+    string(TIMESTAMP epoch "%s" UTC)
+    set(sign "-DCERT=${VELM_AUTHENTICODE_CERT}" "-DKEY=${VELM_AUTHENTICODE_KEY}"
+        "-DTIMESTAMP_URL=${VELM_AUTHENTICODE_TIMESTAMP_URL}" "-DEPOCH=${epoch}")
+    message(STATUS "The programs and the installer are signed with ${VELM_AUTHENTICODE_CERT}")
+endif()
+# Release builds carry no path of the machine that made them.
+add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/= -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
 message(STATUS "Release ${VELM_RELEASE_NUMBER} for ${VELM_UPDATE_HOST}, published under ${release_url}, "
     "made into ${release_dir}/${VELM_RELEASE_NUMBER}")
 
-set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_GENERATOR NSIS)
 set(CPACK_PACKAGE_NAME OperatorVelm)
 set(CPACK_PACKAGE_VERSION ${VELM_RELEASE_NUMBER})
+set(CPACK_PACKAGE_FILE_NAME "OperatorVelm-${VELM_RELEASE_NUMBER}-setup")
 set(CPACK_MODULE_PATH "${CMAKE_CURRENT_LIST_DIR}") # NSIS.template.in
-set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/CPackOptions.cmake")
 set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/InstallerFiles.cmake")
 set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/PublishRelease.cmake")
 # For the scripts above and the installer.
@@ -75,5 +103,7 @@ set(CPACK_VELM_RELEASE_NUMBER ${VELM_RELEASE_NUMBER})
 set(CPACK_VELM_FILE_VERSION ${VELM_FILE_VERSION})
 set(CPACK_VELM_RELEASE_URL "${release_url}")
 set(CPACK_VELM_RELEASE_FOLDER "${release_dir}/${VELM_RELEASE_NUMBER}")
-set(CPACK_VELM_SIGNING_KEY "${VELM_SIGNING_KEY}")
+set(CPACK_VELM_SIGNING_KEYS "${signing_keys}")
+set(CPACK_VELM_SIGN "${sign}")
+string(TIMESTAMP CPACK_VELM_EPOCH "%s" UTC)
 include(CPack)

@@ -5,8 +5,10 @@ Usage: lifecycle.py <build-windows folder> <scenario>
 
 One CTest test per scenario (tests/windows/CMakeLists.txt), on an X display
 and in the Wine prefix of the fixture wine-lifecycle. Release 1 and 2 lie in
-<build-windows>/lifecycle/release/, made by release.sh for the update host
-localhost:<port>, signed with one key. This script serves release 2 on that
+<build-windows>/lifecycle/release/, made by windows-check.sh with release.sh
+for the update host localhost:<port>, with the keys and the certificate in
+<build-windows>/lifecycle/, and release 2 again in <build-windows>/rebuild/.
+This script serves release 2 on that
 port over HTTPS, with a throwaway CA that the system (and so Wine) trusts
 while it runs, and works in <build-windows>/lifecycle/<scenario>/. Each
 step prints what it showed; the first failure ends the test with
@@ -127,11 +129,11 @@ class Folder:
             run(["wineserver", "-w"], timeout=120, user=self.user, **self.env)
         return code
 
-    def install(self):
-        """Release 1's installer, run silently, installs the folder anew."""
+    def install(self, number=1):
+        """That release's installer, run silently, installs the folder anew."""
         shutil.rmtree(self.path, ignore_errors=True)
-        code = self.cmd("%s /S /D=%s" % (SETUP1, self.windows), cwd=RUN)
-        check(code == 0 and not self.differences(1), "release 1's installer exited with %d" % code)
+        code = self.cmd("OperatorVelm-%d-setup.exe /S /D=%s" % (number, self.windows), cwd=RUN)
+        check(code == 0 and not self.differences(number), "release %d's installer exited with %d" % (number, code))
 
     def saved_installer(self):
         """Release 2's installer in tmp\\, as Updater leaves it."""
@@ -440,8 +442,8 @@ def update_from_release_1_to_2():
 
 
 def not_offered(folder, what, manifest, reason, shot):
-    """Release 1, asking for that manifest, offers nothing and logs a
-    warning that says why."""
+    """The folder's OperatorVelm, asking for that manifest, offers nothing
+    and logs a warning that says why."""
     with open(os.path.join(SERVED, "Version.json"), "w") as out:
         json.dump(manifest, out)
     asked, fetched = requests(MANIFEST), requests("GET /files/Velm/OperatorVelm-")
@@ -486,16 +488,12 @@ def forgeries_are_refused():
 
     key = os.path.join(RUN, "other-key.pem")
     subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True, capture_output=True)
-    with open(os.path.join(RUN, "signed"), "w", newline="") as message:
-        message.write("%d\n%s" % (signed["Version"], signed["URL"]))
-    other = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", message.name],
-                           check=True, capture_output=True).stdout
-    not_offered(folder, "a manifest signed by another key", dict(signed, Signature=base64.b64encode(other).decode()),
-                "does not match", "screenshot-other-key.png")
+    not_offered(folder, "a manifest signed by another key", sign(signed, key), "does not match",
+                "screenshot-other-key.png")
     step("13. a manifest signed by another key was not offered: «Версия актуальна», and a warning says why")
     shutil.copy(os.path.join(RELEASES, "1", SETUP1), SERVED)
     moved = signed["URL"].replace(SETUP2, SETUP1).split("#")[0] + "#sha256=" + digest(os.path.join(RUN, SETUP1))
-    not_offered(folder, "a signed manifest whose address was changed", dict(signed, URL=moved), "does not match",
+    not_offered(folder, "a signed manifest whose address was changed", dict(signed, URL=moved), "match",
                 "screenshot-address-changed.png")
     step("14. release 2's signed manifest with its address changed to another file on the server (%s) was not"
          " offered" % SETUP1)
@@ -656,6 +654,82 @@ def read_only_files_are_replaced():
     step("18. as %s, with %s read-only, the silent update exited with 0 with release 2 whole, and the"
          " uninstaller removed them; a file of root's, which %s may not write, stopped the update with 2"
          " and changed nothing" % (name, ", ".join(marked), name))
+
+
+def sign(manifest, key):
+    """The manifest signed with that key alone, as release.sh signs."""
+    with open(os.path.join(RUN, "signed"), "w", newline="") as message:
+        message.write("%d\n%s" % (manifest["Version"], manifest["URL"]))
+    signature = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", message.name],
+                               check=True, capture_output=True).stdout
+    return dict(manifest, Signature=base64.b64encode(signature).decode())
+
+
+def a_new_key_alone_is_trusted_by_release_2_only():
+    """Release 2 carries the old and the new public key and is signed with
+    both (release 1 offered it in update_from_release_1_to_2); a manifest
+    signed with the new key alone is offered by release 2, not by release 1."""
+    with open(os.path.join(SERVED, "Version.json")) as manifest:
+        signed = json.load(manifest)
+    check(isinstance(signed.get("Signature"), list) and len(signed["Signature"]) == 2,
+          "release 2's manifest does not carry two signatures: %s" % signed)
+    newer = sign(dict(signed, Version=3), os.path.join(OUT, "lifecycle", "new-signing-key.pem"))
+    with open(os.path.join(SERVED, "Version.json"), "w") as out:
+        json.dump(newer, out)
+    release_2, release_1 = Folder("C:\\Выпуск 2"), Folder("C:\\Выпуск 1")
+    release_2.install(2)
+    close_box(offers_update("release 2's", release_2))
+    release_1.install(1)
+    not_offered(release_1, "a manifest signed with the new key alone", newer, "does not match",
+                "screenshot-new-key-release-1.png")
+    step("19. release 2, built with the old and the new key, offered release 3 signed with the new key alone;"
+         " release 1, which knows only the old key, did not")
+
+
+def releases_are_reproducible_and_signed():
+    """Release 2 rebuilt from two fresh clones is the same bytes; release 1
+    (another commit) differs from it only where the code did; release 2's
+    Authenticode signatures verify, and without them its programs are the
+    rebuilt, unsigned ones."""
+    rebuilt = [os.path.join(OUT, "rebuild", clone, "build-windows", "release", "2") for clone in "ab"]
+    names = sorted(os.listdir(rebuilt[0]))
+    check(names == ["OperatorVelm-2-setup.exe", "OperatorVelm-2.zip", "Version.json"],
+          "the rebuild holds %s" % names)
+    differ = [name for name in names if not same(*(os.path.join(folder, name) for folder in rebuilt))]
+    check(not differ, "two rebuilds of one commit differ in %s" % differ)
+    step("20. release 2 rebuilt from two fresh clones, at two times: installer, zip and Version.json are the same"
+         " bytes; the installer's SHA-256 is %s" % digest(os.path.join(rebuilt[0], SETUP2)))
+    diff = subprocess.run(["diff", "-r", "-q", unpacked(1), unpacked(2)], capture_output=True, text=True).stdout
+    changed = sorted(os.path.relpath(line.split()[1], unpacked(1)) for line in diff.splitlines())
+    check(changed == ["OperatorVelm.exe", "Updater.exe", "version.json"], "release 1 and 2 differ in %s" % changed)
+    step("20. release 1 (another commit) and release 2 differ only in " + ", ".join(changed))
+    folder = Folder("C:\\Подписанный выпуск")
+    folder.install(2)
+    ca = os.path.join(OUT, "lifecycle", "authenticode", "ca.pem")
+    signed = [os.path.join(unpacked(2), "OperatorVelm.exe"), os.path.join(unpacked(2), "Updater.exe"),
+              folder / "uninstall.exe", os.path.join(RELEASES, "2", SETUP2)]
+    for path in signed:
+        check(run(["osslsigncode", "verify", "-CAfile", ca, "-in", path]) == 0, "the signature of %s fails" % path)
+    with zipfile.ZipFile(os.path.join(rebuilt[0], "OperatorVelm-2.zip")) as archive:
+        archive.extractall(os.path.join(RUN, "rebuilt"))
+    def unsigned(path):
+        """The program's bytes but for what signing sets besides the
+        signature: the PE header's checksum and the zeros that align it."""
+        with open(path, "rb") as file:
+            data = bytearray(file.read())
+        header = int.from_bytes(data[60:64], "little")
+        data[header + 88:header + 92] = bytes(4)
+        return bytes(data).rstrip(b"\0")
+
+    for program in ("OperatorVelm.exe", "Updater.exe"):
+        bare = os.path.join(RUN, "bare-" + program)
+        run(["osslsigncode", "remove-signature", "-in", os.path.join(unpacked(2), program), "-out", bare])
+        check(unsigned(bare) == unsigned(os.path.join(RUN, "rebuilt", "OperatorVelm", program)),
+              "%s without its signature is not the unsigned rebuild's" % program)
+    step("20. osslsigncode verify passed with the run's CA for OperatorVelm.exe, Updater.exe, uninstall.exe and %s;"
+         " without their signatures (and the checksum and alignment that signing sets) the programs are the"
+         " unsigned rebuild's; the installer is %d bytes signed, %d unsigned"
+         % (SETUP2, os.path.getsize(signed[3]), os.path.getsize(os.path.join(rebuilt[0], SETUP2))))
 
 
 def main():
