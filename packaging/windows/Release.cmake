@@ -81,9 +81,8 @@ if(VELM_AUTHENTICODE_CERT OR VELM_AUTHENTICODE_KEY)
         message(FATAL_ERROR "VELM_AUTHENTICODE_CERT and VELM_AUTHENTICODE_KEY must name two files, got "
             "'${VELM_AUTHENTICODE_CERT}' and '${VELM_AUTHENTICODE_KEY}'")
     endif()
-    string(TIMESTAMP epoch "%s" UTC)
     set(sign "-DCERT=${VELM_AUTHENTICODE_CERT}" "-DKEY=${VELM_AUTHENTICODE_KEY}"
-        "-DTIMESTAMP_URL=${VELM_AUTHENTICODE_TIMESTAMP_URL}" "-DEPOCH=${epoch}")
+        "-DTIMESTAMP_URL=${VELM_AUTHENTICODE_TIMESTAMP_URL}" "-DEPOCH=${VELM_EPOCH}")
     message(STATUS "The programs and the installer are signed with ${VELM_AUTHENTICODE_CERT}")
 endif()
 # Release builds carry no path of the machine that made them.
@@ -105,5 +104,5 @@ set(CPACK_VELM_RELEASE_URL "${release_url}")
 set(CPACK_VELM_RELEASE_FOLDER "${release_dir}/${VELM_RELEASE_NUMBER}")
 set(CPACK_VELM_SIGNING_KEYS "${signing_keys}")
 set(CPACK_VELM_SIGN "${sign}")
-string(TIMESTAMP CPACK_VELM_EPOCH "%s" UTC)
+set(CPACK_VELM_EPOCH ${VELM_EPOCH})
 include(CPack)

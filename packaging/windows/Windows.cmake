@@ -1,5 +1,5 @@
 # What a Windows build knows before its targets: the programs' numeric file
-# version, the MinGW runtime they load, and, for a release, its settings
+# version, its time, the MinGW runtime they load, and, for a release, its settings
 # (Release.cmake), since a signing key decides the public key built in.
 
 # The numeric file version of the programs and the installer has 16-bit
@@ -10,6 +10,10 @@ if(VELM_RELEASE_NUMBER GREATER_EQUAL 0 AND VELM_RELEASE_NUMBER LESS_EQUAL 65535)
 else()
     set(VELM_FILE_VERSION 0)
 endif()
+
+# The build's one time, written into the programs' headers, the zip and the
+# signatures: SOURCE_DATE_EPOCH when given (a release's commit time).
+string(TIMESTAMP VELM_EPOCH "%s" UTC)
 
 # Shipped beside the programs, and found there by the tests under Wine.
 set(VELM_MINGW_RUNTIME "")
