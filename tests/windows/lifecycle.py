@@ -9,8 +9,8 @@ and in the Wine prefix of the fixture wine-lifecycle. Release 1 and 2 lie in
 for the update host localhost:<port>, with the keys and the certificate in
 <build-windows>/lifecycle/, and release 2 again in <build-windows>/rebuild/.
 This script serves release 2 on that
-port over HTTPS, with a throwaway CA that the system (and so Wine) trusts
-while it runs, and works in <build-windows>/lifecycle/<scenario>/. Each
+port over HTTPS, with the test suite's CA (tests/support/certs/), which the
+system (and so Wine) trusts while it runs, and works in <build-windows>/lifecycle/<scenario>/. Each
 step prints what it showed; the first failure ends the test with
 "lifecycle: FAILED in <scenario>: ..." and exit status 1.
 """
@@ -173,18 +173,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
 def serve():
     """Release 2's update host on the port its manifest names, over HTTPS
-    with a certificate for localhost from a throwaway CA; the port."""
-    certs = os.path.join(RUN, "certs")
-    os.makedirs(certs)
-    with open(os.path.join(certs, "server.ext"), "w") as ext:
-        ext.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
-                  "extendedKeyUsage=serverAuth\n")
-    for command in (
-            "req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=velm-lifecycle-CA -keyout ca.key -out ca.pem",
-            "req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key -out server.csr",
-            "x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile server.ext"
-            " -out server.pem"):
-        subprocess.run(["openssl"] + command.split(), cwd=certs, check=True, capture_output=True)
+    with the test suite's certificate for localhost; the port."""
+    certs = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "certs")
     shutil.copy(os.path.join(certs, "ca.pem"), TRUSTED_CA)
     atexit.register(subprocess.run, ["update-ca-certificates", "--fresh"], capture_output=True)
     atexit.register(os.remove, TRUSTED_CA)
@@ -284,10 +274,16 @@ def shortcut_works_in(folder):
     return at >= 0
 
 
-def start_operatorvelm(which, folder, log=None):
+def start_operatorvelm(which, folder, log=None, asking=False):
+    """OperatorVelm of the folder, shown; with asking, once it has asked
+    for Version.json and shown what the answer offers."""
+    asked = requests(MANIFEST)
     program = start(["wine", "OperatorVelm.exe"], folder.path, log)
     window = new_window("^OperatorVelm$", 60)
     check(window, which + " OperatorVelm.exe showed no window")
+    if asking:
+        check(wait(30, lambda: requests(MANIFEST) > asked), which + " did not ask for Version.json")
+        time.sleep(3)  # the reply is read and the button relabelled
     return program, window
 
 
@@ -295,10 +291,8 @@ def offers_update(which, folder, shot=None):
     """OperatorVelm of the folder asks for Version.json and offers release 2:
     a click starts Updater, which downloads its installer, and OperatorVelm
     quits. The id of Updater's "Download Complete" box, still open."""
-    asked, fetched = requests(MANIFEST), requests(DOWNLOAD)
-    velm, window = start_operatorvelm(which, folder)
-    check(wait(30, lambda: requests(MANIFEST) > asked), which + " did not ask for Version.json")
-    time.sleep(3)  # the reply is read and the button relabelled
+    fetched = requests(DOWNLOAD)
+    velm, window = start_operatorvelm(which, folder, asking=True)
     if shot:
         screenshot(window, shot)
     click_update(window)
@@ -446,12 +440,10 @@ def not_offered(folder, what, manifest, reason, shot):
     and logs a warning that says why."""
     with open(os.path.join(SERVED, "Version.json"), "w") as out:
         json.dump(manifest, out)
-    asked, fetched = requests(MANIFEST), requests("GET /files/Velm/OperatorVelm-")
-    log_path = os.path.join(RUN, "operatorvelm-%d.log" % asked)
+    fetched = requests("GET /files/Velm/OperatorVelm-")
+    log_path = os.path.join(RUN, "operatorvelm-%d.log" % len(REQUESTS))
     with open(log_path, "w") as log:
-        velm, window = start_operatorvelm("release 1's", folder, log)
-        check(wait(30, lambda: requests(MANIFEST) > asked), "release 1 did not ask for " + what)
-        time.sleep(3)
+        velm, window = start_operatorvelm("the folder's", folder, log, asking=True)
         screenshot(window, shot)
         click_update(window)
         time.sleep(3)
@@ -472,10 +464,7 @@ def forgeries_are_refused():
         last = setup.read(1)[0]
         setup.seek(-1, os.SEEK_END)
         setup.write(bytes([last ^ 0xFF]))
-    asked = requests(MANIFEST)
-    velm, window = start_operatorvelm("release 1's", folder)
-    check(wait(30, lambda: requests(MANIFEST) > asked), "release 1 did not ask for Version.json")
-    time.sleep(3)
+    velm, window = start_operatorvelm("release 1's", folder, asking=True)
     click_update(window)
     error = new_window("^Download Error$", 90)
     check(error, "Updater showed no \"Download Error\" box for the forged installer")
