@@ -9,8 +9,8 @@ and in the Wine prefix of the fixture wine-lifecycle. Release 1 and 2 lie in
 for the update host localhost:<port>, with the keys and the certificate in
 <build-windows>/lifecycle/, and release 2 again in <build-windows>/rebuild/.
 This script serves release 2 on that
-port over HTTPS, with the test suite's CA (tests/support/certs/), which the
-system (and so Wine) trusts while it runs, and works in <build-windows>/lifecycle/<scenario>/. Each
+port over HTTPS, with the certificate of the test suite, whose CA the
+fixture lifecycle-ca has the system (and so Wine) trust, and works in <build-windows>/lifecycle/<scenario>/. Each
 step prints what it showed; the first failure ends the test with
 "lifecycle: FAILED in <scenario>: ..." and exit status 1.
 """
@@ -40,11 +40,12 @@ SETUP1, SETUP2 = "OperatorVelm-1-setup.exe", "OperatorVelm-2-setup.exe"
 SERVED = os.path.join(RUN, "server", "files", "Velm")
 MANIFEST, DOWNLOAD = "GET /files/Velm/Version.json", "GET /files/Velm/" + SETUP2
 NOTE = "Мои заметки.txt"
-PREFIX = os.environ["WINEPREFIX"]
+PREFIX = os.environ.get("WINEPREFIX", "")
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OperatorVelm"
 APPDATA = os.path.join(PREFIX, "drive_c", "users", pwd.getpwuid(os.getuid()).pw_name, "AppData")
 SHORTCUT = os.path.join(APPDATA, "Roaming/Microsoft/Windows/Start Menu/Programs/OperatorVelm.lnk")
 TRUSTED_CA = "/usr/local/share/ca-certificates/velm-lifecycle.crt"
+CERTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "certs")
 REQUESTS = []
 LOG = subprocess.DEVNULL  # Wine's own output, in wine.log once the run starts
 
@@ -54,8 +55,10 @@ def step(text):
 
 
 def check(ok, text):
+    """Ends the test, and whatever runs in its prefix, unless ok."""
     if not ok:
         print("lifecycle: FAILED in %s: %s" % (SCENARIO, text), flush=True)
+        run(["wineserver", "-k"], timeout=30)
         sys.exit(1)
 
 
@@ -171,20 +174,29 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         REQUESTS.append("%s %s" % (self.requestline, getattr(code, "value", code)))
 
 
+def trust():
+    """The fixture lifecycle-ca: the system, and so Wine, trusts the test
+    suite's CA (tests/support/certs/, its private key thrown away) while the
+    scenarios run; distrust() ends that."""
+    shutil.copy(os.path.join(CERTS, "ca.pem"), TRUSTED_CA)
+    subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
+
+
+def distrust():
+    if os.path.exists(TRUSTED_CA):
+        os.remove(TRUSTED_CA)
+    subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
+
+
 def serve():
     """Release 2's update host on the port its manifest names, over HTTPS
     with the test suite's certificate for localhost; the port."""
-    certs = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "certs")
-    shutil.copy(os.path.join(certs, "ca.pem"), TRUSTED_CA)
-    atexit.register(subprocess.run, ["update-ca-certificates", "--fresh"], capture_output=True)
-    atexit.register(os.remove, TRUSTED_CA)
-    subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
     with open(os.path.join(RELEASES, "2", "Version.json")) as manifest:
         port = urllib.parse.urlsplit(json.load(manifest)["URL"]).port
     server = http.server.ThreadingHTTPServer(("127.0.0.1", port), functools.partial(
         Handler, directory=os.path.join(RUN, "server")))
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(os.path.join(certs, "server.pem"), os.path.join(certs, "server.key"))
+    context.load_cert_chain(os.path.join(CERTS, "server.pem"), os.path.join(CERTS, "server.key"))
     server.socket = context.wrap_socket(server.socket, server_side=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     os.makedirs(SERVED)
@@ -723,10 +735,11 @@ def releases_are_reproducible_and_signed():
 
 def main():
     global LOG, PORT
+    if SCENARIO in ("trust", "distrust"):
+        return globals()[SCENARIO]()
     shutil.rmtree(RUN, ignore_errors=True)
     os.makedirs(RUN)
     LOG = open(os.path.join(RUN, "wine.log"), "w")
-    atexit.register(run, ["wineserver", "-k"], timeout=30)
     check(os.environ.get("DISPLAY"), "no X display: run the tests under xvfb-run")
     for number in (1, 2):
         release = os.path.join(RELEASES, str(number))
