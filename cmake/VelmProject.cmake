@@ -9,11 +9,7 @@ if(VELM_UPDATE_HOST STREQUAL "updates.velm.invalid")
 endif()
 
 add_compile_definitions(QT_DISABLE_DEPRECATED_UP_TO=0x060400 QT_NO_CAST_FROM_ASCII)
-if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    add_compile_options(-Wall -Wextra)
-elseif(MSVC)
-    add_compile_options(/W4 /utf-8)
-endif()
+add_compile_options(-Wall -Wextra)
 
 # Both programs and version.json land in one folder, as they ship; with a
 # multi-configuration generator, in bin/<Config>/.
