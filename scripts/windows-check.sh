@@ -3,7 +3,8 @@
 #
 # Builds the Windows x86-64 deliverable and proves it under Wine; CI runs it
 # after scripts/test.sh. Root only. It makes the releases of the lifecycle
-# with scripts/release.sh, for the update host localhost:<a free port>:
+# with scripts/release.sh, for the update host localhost (port 443, which
+# the lifecycle binds while it serves):
 # release 1 (from a clone one commit on) and release 2, Authenticode-signed
 # with a throwaway certificate, release 1 signed with a throwaway Ed25519
 # key and release 2 with that and a new one; and release 2 again, without
@@ -42,16 +43,15 @@ openssl req -newkey rsa:2048 -nodes -subj "/CN=OperatorVelm publisher" -keyout "
 openssl x509 -req -in "$certs/request.csr" -CA "$certs/ca.pem" -CAkey "$certs/ca.key" -CAcreateserial -days 2 \
     -extfile <(echo extendedKeyUsage=codeSigning) -out "$certs/cert.pem" 2>/dev/null
 
-port="$(velm_free_port)"
 keys="$lifecycle/signing-key.pem,$lifecycle/new-signing-key.pem"
-release=(env VELM_UPDATE_HOST="localhost:$port" VELM_AUTHENTICODE_CERT="$certs/cert.pem"
+release=(env VELM_UPDATE_HOST=localhost VELM_AUTHENTICODE_CERT="$certs/cert.pem"
     VELM_AUTHENTICODE_KEY="$certs/key.pem")
 # Release 1 from a clone one empty commit on, of another time, so that the
 # two releases come from two commits.
 git clone -q "$root" "$out/rebuild/release-1"
 GIT_COMMITTER_DATE="@$(($(git -C "$root" log -1 --format=%ct) - 86400))" git -C "$out/rebuild/release-1" \
     -c user.name=velm -c user.email=velm@invalid commit -q --allow-empty -m "release 1"
-velm_step "release 1 for the lifecycle (update host localhost:$port)" "${release[@]}" VELM_RELEASE_NUMBER=1 \
+velm_step "release 1 for the lifecycle (update host localhost)" "${release[@]}" VELM_RELEASE_NUMBER=1 \
     VELM_SIGNING_KEY="$lifecycle/signing-key.pem" bash "$out/rebuild/release-1/scripts/release.sh"
 cp -r "$out/rebuild/release-1/build-windows/release/1" "$lifecycle/release/" || true
 velm_step "release 2 for the lifecycle" "${release[@]}" VELM_RELEASE_NUMBER=2 VELM_SIGNING_KEY="$keys" \
@@ -60,7 +60,7 @@ velm_step "release 2 for the lifecycle" "${release[@]}" VELM_RELEASE_NUMBER=2 VE
 for clone in a b; do
     git clone -q "$root" "$out/rebuild/$clone"
     velm_step "release 2 rebuilt from a fresh clone ($clone), without Authenticode" env VELM_RELEASE_NUMBER=2 \
-        VELM_UPDATE_HOST="localhost:$port" VELM_SIGNING_KEY="$keys" bash "$out/rebuild/$clone/scripts/release.sh"
+        VELM_UPDATE_HOST=localhost VELM_SIGNING_KEY="$keys" bash "$out/rebuild/$clone/scripts/release.sh"
 done
 
 velm_windows_enter

@@ -75,18 +75,6 @@ velm_build() {
     "${run[@]}" cmake --preset "$preset" "$@" && "${run[@]}" cmake --build --preset "$preset"
 }
 
-# velm_free_port: a port of 127.0.0.1 that nobody listens on.
-velm_free_port() {
-    local port
-    for port in $(shuf -i 20000-60000 -n 100); do
-        if ! (: <"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-            echo "$port"
-            return 0
-        fi
-    done
-    return 1
-}
-
 # velm_step <name> <command>...: runs one step of a command, saying how it
 # went and how long it took; a failure is kept for velm_summary.
 velm_failed=()

@@ -14,7 +14,6 @@ fixture lifecycle-ca has the system (and so Wine) trust, and works in <build-win
 step prints what it showed; the first failure ends the test with
 "lifecycle: FAILED in <scenario>: ..." and exit status 1.
 """
-import atexit
 import base64
 import filecmp
 import functools
@@ -43,11 +42,16 @@ NOTE = "Мои заметки.txt"
 PREFIX = os.environ.get("WINEPREFIX", "")
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OperatorVelm"
 APPDATA = os.path.join(PREFIX, "drive_c", "users", pwd.getpwuid(os.getuid()).pw_name, "AppData")
-SHORTCUT = os.path.join(APPDATA, "Roaming/Microsoft/Windows/Start Menu/Programs/OperatorVelm.lnk")
+LINK = "Roaming/Microsoft/Windows/Start Menu/Programs/OperatorVelm.lnk"
+SHORTCUT = os.path.join(APPDATA, LINK)
 TRUSTED_CA = "/usr/local/share/ca-certificates/velm-lifecycle.crt"
 CERTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "certs")
 REQUESTS = []
 LOG = subprocess.DEVNULL  # Wine's own output, in wine.log once the run starts
+PREFIXES = [{}]  # the accounts and environments of the Wine prefixes in use
+# What the programs and the installer write into the folder besides the release.
+LOGS = ("OperatorVelm.log", "OperatorVelm.1.log")
+SMALL_DRIVE = os.path.join(OUT, "lifecycle", "small-drive")
 
 
 def step(text):
@@ -58,7 +62,8 @@ def check(ok, text):
     """Ends the test, and whatever runs in its prefix, unless ok."""
     if not ok:
         print("lifecycle: FAILED in %s: %s" % (SCENARIO, text), flush=True)
-        run(["wineserver", "-k"], timeout=30)
+        for prefix in PREFIXES:
+            run(["wineserver", "-k"], timeout=30, **prefix)
         sys.exit(1)
 
 
@@ -111,6 +116,24 @@ def unpacked(number):
     return os.path.join(RUN, "unpacked-%d" % number, "OperatorVelm")
 
 
+def release_files():
+    return sorted(os.path.relpath(os.path.join(root, name), unpacked(1))
+                  for root, _, names in os.walk(unpacked(1)) for name in names)
+
+
+def whole(folder, files, when):
+    """Every file of the folder is release 1's or 2's (or both's, where the
+    two are the same), and version.json 1's unless no file is 1's alone; the
+    files that are 2's alone."""
+    held = {name: "".join(number for number in "12" if same(os.path.join(unpacked(int(number)), name), folder / name))
+            for name in files}
+    new = sorted(name for name in files if held[name] == "2")
+    check("" not in held.values(), "%s, files of neither release (or none): %s" % (when, held))
+    check(held["version.json"] == "1" or "1" not in held.values(),
+          "%s, version.json names release 2 over a folder that holds only %s" % (when, new))
+    return new
+
+
 class Folder:
     """A folder of a Wine prefix, by its Windows name, worked in as root or
     as the account given (with a prefix of its own)."""
@@ -118,6 +141,7 @@ class Folder:
     def __init__(self, windows, drive=None, user=None, **env):
         self.windows, self.user, self.env = windows, user, env
         self.path = os.path.join(drive or os.path.join(PREFIX, "drive_c"), *windows[3:].split("\\"))
+        self.shortcut = os.path.join(drive, "users", user.pw_name, "AppData", LINK) if user else SHORTCUT
         self.tmp = os.path.join(self.path, "tmp")
 
     def __truediv__(self, name):
@@ -148,18 +172,31 @@ class Folder:
     def differences(self, number):
         """What keeps the folder from holding exactly the files of that
         release, besides its uninstaller, tmp\\ and the operator's file."""
-        diff = subprocess.run(["diff", "-r", "-q", "--exclude=uninstall.exe", "--exclude=tmp", "--exclude=" + NOTE,
-                               unpacked(number), self.path], capture_output=True, text=True)
+        excluded = ["--exclude=" + name for name in ("uninstall.exe", "tmp", NOTE) + LOGS]
+        diff = subprocess.run(["diff", "-r", "-q"] + excluded + [unpacked(number), self.path], capture_output=True,
+                              text=True)
         return "" if diff.returncode == 0 else (diff.stdout + diff.stderr).strip()
 
     def stages(self):
         return [name for name in os.listdir(self.tmp) if name.startswith(".velm-")] if os.path.isdir(self.tmp) else []
 
-    def update(self, expected):
-        """Release 2's installer run silently from tmp\\ exits as expected."""
-        code = self.cmd(SETUP2 + " /S", cwd=self.tmp)
-        check(code == expected, "%s /S from %s\\tmp exited with %d instead of %d" % (SETUP2, self.windows, code,
+    def update(self, expected, setup=SETUP2):
+        """That installer run silently from tmp\\ exits as expected."""
+        code = self.cmd(setup + " /S", cwd=self.tmp)
+        check(code == expected, "%s /S from %s\\tmp exited with %d instead of %d" % (setup, self.windows, code,
                                                                                   expected))
+
+    def log(self):
+        """The lines of the folder's log, none before it is written."""
+        if not os.path.exists(self / LOGS[0]):
+            return []
+        with open(self / LOGS[0], encoding="utf-8") as log:
+            return log.read().splitlines()
+
+    def logs(self, text, after, seconds=30):
+        """Whether a line with that text follows the first after lines of
+        the log within that many seconds."""
+        return wait(seconds, lambda: any(text in line for line in self.log()[after:]))
 
 
 # -- the update host ------------------------------------------------------------
@@ -177,22 +214,31 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 def trust():
     """The fixture lifecycle-ca: the system, and so Wine, trusts the test
     suite's CA (tests/support/certs/, its private key thrown away) while the
-    scenarios run; distrust() ends that."""
+    scenarios run; cleanup() ends that."""
     shutil.copy(os.path.join(CERTS, "ca.pem"), TRUSTED_CA)
     subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
 
 
-def distrust():
+def cleanup():
+    """The fixture's end, also after a scenario that failed or timed out: the
+    CA is no longer trusted, the small drive is unmounted and the ordinary
+    user's Wine ends."""
     if os.path.exists(TRUSTED_CA):
         os.remove(TRUSTED_CA)
     subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
+    if os.path.ismount(SMALL_DRIVE):
+        run(["umount", "-l", SMALL_DRIVE])
+    prefix = os.path.join(OUT, "lifecycle", "read_only_files_are_replaced", "wine-velm-operator")
+    if os.path.isdir(prefix):
+        user = pwd.getpwuid(os.stat(prefix).st_uid)
+        run(["wineserver", "-k"], timeout=30, user=user, WINEPREFIX=prefix, HOME=user.pw_dir)
 
 
 def serve():
     """Release 2's update host on the port its manifest names, over HTTPS
     with the test suite's certificate for localhost; the port."""
     with open(os.path.join(RELEASES, "2", "Version.json")) as manifest:
-        port = urllib.parse.urlsplit(json.load(manifest)["URL"]).port
+        port = urllib.parse.urlsplit(json.load(manifest)["URL"]).port or 443
     server = http.server.ThreadingHTTPServer(("127.0.0.1", port), functools.partial(
         Handler, directory=os.path.join(RUN, "server")))
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -260,11 +306,13 @@ def ours(program):
     return False
 
 
-def registry(name):
-    """A value of the uninstaller entry, "" without one. Exported, since
-    reg query prints what the console's code page lacks as "?"."""
-    exported = os.path.join(RUN, "entry.reg")
-    if run(["wine", "reg", "export", UNINSTALL_KEY, exported, "/y"]) != 0:
+def registry(name, folder=None):
+    """A value of the uninstaller entry (in the folder's prefix), "" without
+    one. Exported, since reg query prints what the console's code page lacks
+    as "?"."""
+    user, env = (folder.user, folder.env) if folder else (None, {})
+    exported = os.path.join(env.get("WINEPREFIX", RUN), "entry.reg")
+    if run(["wine", "reg", "export", UNINSTALL_KEY, exported, "/y"], user=user, **env) != 0:
         return ""
     with open(exported, encoding="utf-16") as file:
         values = dict(line.strip().split("=", 1) for line in file if line.startswith('"'))
@@ -275,9 +323,9 @@ def shortcut_works_in(folder):
     """Whether the shortcut starts the program in the folder: the link keeps
     its working folder as a UTF-16 string of its own, not merely as the
     start of the program's path."""
-    if not os.path.exists(SHORTCUT):
+    if not os.path.exists(folder.shortcut):
         return False
-    with open(SHORTCUT, "rb") as file:
+    with open(folder.shortcut, "rb") as file:
         data = file.read()
     wanted, backslash = folder.windows.encode("utf-16-le"), "\\".encode("utf-16-le")
     at = data.find(wanted)
@@ -402,12 +450,13 @@ def update_from_release_1_to_2():
     with open(note, "w", newline="") as file:
         file.write("Показания абонента 1042: уточнить\r\n")
     shutil.copy(note, note_copy)
+    logged = len(folder.log())
     installer, shown = double_click_installer(folder)
-    # version.json comes last, just before the finish page.
+    # The installer's last line comes just before its finish page.
     version = folder / "version.json"
-    check(wait(120, lambda: same(os.path.join(unpacked(2), "version.json"), version)),
-          "version.json after the update: " + open(version).read())
-    time.sleep(2)
+    check(folder.logs(" setup: код выхода 0: ", logged, 120), "the installer logged no end with 0: %s"
+          % folder.log()[logged:])
+    time.sleep(2)  # the finish page is shown
     run(["xdotool", "key", "--window", shown[0], "Return"])  # «Готово», «Запустить OperatorVelm» ticked
     check(ended(installer, 30) and installer.returncode == 0, "the installer did not end on its finish page with 0")
     check(not folder.differences(2), "the updated folder is not release 2's folder: %s" % folder.differences(2))
@@ -435,12 +484,15 @@ def update_from_release_1_to_2():
 
     folder.update(0)
     check(not folder.differences(2) and same(note_copy, note), "the folder is not release 2's with the note")
-    step("10. with nothing open, %s /S from tmp\\ exited with 0 and the folder is release 2's" % SETUP2)
+    check(" setup: код выхода 0: " in folder.log()[-1], "the installer's last line in the log: " + folder.log()[-1])
+    step("10. with nothing open, %s /S from tmp\\ exited with 0 and the folder is release 2's; the log ends: %s"
+         % (SETUP2, folder.log()[-1]))
 
     folder.cmd("uninstall.exe /S")
     remaining = sorted(os.path.relpath(os.path.join(root, name), folder.path)
                        for root, folders, files in os.walk(folder.path) for name in folders + files)
-    check(remaining == sorted(["tmp", "tmp/" + SETUP2, NOTE]), "after uninstalling the folder holds: %s" % remaining)
+    check(remaining == sorted(["tmp", "tmp/" + SETUP2, NOTE, LOGS[0]]), "after uninstalling the folder holds: %s"
+          % remaining)
     check(same(note_copy, note) and same(os.path.join(SERVED, SETUP2), saved), "uninstalling changed note or tmp\\")
     check(not os.path.exists(SHORTCUT) and not registry("DisplayName"), "uninstalling left the shortcut or entry")
     step("11. uninstalled: the installed files, shortcut and entry are gone; the folder keeps only "
@@ -504,9 +556,8 @@ def killed_update_leaves_every_file_whole():
     folder = Folder("C:\\Прерванное обновление")
     folder.install()
     folder.saved_installer()
-    whole, seen = {digest(folder / "uninstall.exe")}, set()
-    files = sorted(os.path.relpath(os.path.join(root, name), unpacked(1))
-                   for root, _, names in os.walk(unpacked(1)) for name in names)
+    uninstallers, seen = {digest(folder / "uninstall.exe")}, set()
+    files = release_files()
     libraries = [name for name in files if name.endswith(".dll")]
     stage = os.path.join(folder.tmp, ".velm-2", "new")
 
@@ -528,38 +579,32 @@ def killed_update_leaves_every_file_whole():
         run(["wineserver", "-k"], timeout=30)
         installer.wait(30)
         check(busy, "the installer did not reach %s within 120 s" % point)
-        held = {name: "1" if same(os.path.join(unpacked(1), name), folder / name) else
-                "2" if same(os.path.join(unpacked(2), name), folder / name) else "neither" for name in files}
         seen.add(digest(folder / "uninstall.exe"))
-        new = sorted(name for name in files if held[name] == "2")
-        check("neither" not in held.values(), "killed after %s, files of neither release: %s" % (point, held))
-        check(held["version.json"] == "1" or len(new) == len(files),
-              "killed after %s, version.json names release 2 over a folder that holds only %s" % (point, new))
+        new = whole(folder, files, "killed after " + point)
         step("15. the update killed (wineserver -k) after %s: %d files left in the stage; every file whole, %s"
              % (point, staged(), "release 2's: " + ", ".join(new) if new else "all release 1's"))
         close_box(offers_update("the folder's", folder))
         step("15. and OperatorVelm started from that folder offered the update again")
     folder.update(0)
-    whole.add(digest(folder / "uninstall.exe"))
+    uninstallers.add(digest(folder / "uninstall.exe"))
     check(not folder.differences(2) and not folder.stages(), "run again, the installer left: %s %s"
           % (folder.differences(2), folder.stages()))
-    check(seen <= whole, "a kill left an uninstall.exe of neither release")
+    check(seen <= uninstallers, "a kill left an uninstall.exe of neither release")
     step("15. run again, the installer exited with 0: release 2 whole, no staging folder left, and every"
          " uninstall.exe seen was one of the two releases'")
 
 
 def full_disk_changes_nothing():
-    mount, drive = os.path.join(RUN, "small-drive"), os.path.join(PREFIX, "dosdevices", "v:")
-    os.makedirs(mount)
+    mount, drive = SMALL_DRIVE, os.path.join(PREFIX, "dosdevices", "v:")
+    os.makedirs(mount, exist_ok=True)
     # Room for the folder and its installer, not for a second copy.
     size = sum(os.path.getsize(os.path.join(root, name)) for root, _, names in os.walk(unpacked(1))
                for name in names) + os.path.getsize(os.path.join(RUN, SETUP2)) + (4 << 20)
+    # Unmounted by the fixture's end (cleanup), even after a run that timed out.
     check(run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "velm-small", mount]) == 0, "no small tmpfs")
-    atexit.register(run, ["umount", "-l", mount])
     if os.path.lexists(drive):
         os.remove(drive)
     os.symlink(mount, drive)
-    atexit.register(os.remove, drive)
     folder = Folder("V:\\Velm", drive=mount)
     folder.install()
     folder.saved_installer()
@@ -619,27 +664,36 @@ def read_only_files_are_replaced():
     os.chown(prefix, user.pw_uid, user.pw_gid)
     os.chmod(RUN, 0o755)
     env = dict(WINEPREFIX=prefix, HOME=user.pw_dir, USER=name)
+    PREFIXES.append(dict(user=user, **env))
     check(run(["wineboot", "-i"], user=user, **env) == 0, "a Wine prefix for %s could not be made" % name)
     folder = Folder("C:\\Velm", os.path.join(prefix, "drive_c"), user, **env)
-    marked = ["OperatorVelm.exe", "version.json", "platforms\\qwindows.dll"]
+    # Qt6Core.dll is switched first, before the rename that fails below.
+    marked = ["OperatorVelm.exe", "version.json", "platforms\\qwindows.dll", "Qt6Core.dll"]
+
+    def writable():
+        return [each for each in marked if os.stat(folder / each).st_mode & 0o222]
 
     def mark_read_only():
         for each in marked:
             folder.cmd("attrib +r " + each)
-        check(not any(os.stat(folder / each).st_mode & 0o222 for each in marked), "attrib +r left a file writable")
+        check(not writable(), "attrib +r left writable: %s" % writable())
 
     folder.install()
     folder.saved_installer()
+    mark_read_only()
     # A sub-folder of root's lets every file be staged and checked, but not
     # renamed into it: what was switched before it goes back.
     os.chown(folder / "platforms", 0, 0)
     folder.update(2)
-    check(not folder.differences(1) and not folder.stages(), "when a rename failed, the update left: %s %s"
-          % (folder.differences(1), folder.stages()))
+    check(not folder.differences(1) and not folder.stages() and not writable(),
+          "when a rename failed, the update left: %s %s; writable: %s"
+          % (folder.differences(1), folder.stages(), writable()))
+    check(registry("DisplayVersion", folder) == "1" and shortcut_works_in(folder),
+          "when a rename failed, the entry or the shortcut changed")
     os.chown(folder / "platforms", user.pw_uid, user.pw_gid)
     step("18. as %s, an update whose rename into a folder of root's failed moved back the files it had"
-         " switched and exited with 2, the folder release 1's byte for byte" % name)
-    mark_read_only()
+         " switched and exited with 2: the folder release 1's byte for byte, %s still read-only, entry and"
+         " shortcut release 1's; the log ends: %s" % (name, ", ".join(marked), folder.log()[-1]))
     folder.update(0)
     check(not folder.differences(2), "with %s read-only, the update left: %s" % (marked, folder.differences(2)))
     # A file the operator may not change at all is not taken for an open one.
@@ -655,6 +709,49 @@ def read_only_files_are_replaced():
     step("18. as %s, with %s read-only, the silent update exited with 0 with release 2 whole, and the"
          " uninstaller removed them; a file of root's, which %s may not write, stopped the update with 2"
          " and changed nothing" % (name, ", ".join(marked), name))
+
+
+def two_installers_at_once():
+    """Release 2's installer run silently twice from tmp\\, as a double
+    double-click does, the second started at delays that fall into the
+    first's staging and switch: one at a time works on the folder."""
+    folder, files = Folder("C:\\Два обновления"), release_files()
+    for delay in (0, 0.5, 1, 1.5, 2, 2.5, 3):
+        folder.install()
+        folder.saved_installer()
+        first = start(["wine", "cmd", "/c", SETUP2 + " /S"], folder.tmp)
+        time.sleep(delay)
+        second = start(["wine", "cmd", "/c", SETUP2 + " /S"], folder.tmp)
+        codes = [process.returncode if ended(process, 300) else None for process in (first, second)]
+        run(["wineserver", "-w"], timeout=120)
+        whole(folder, files, "with the second installer %.1f s after the first (exit codes %s)" % (delay, codes))
+        check(sorted(codes, key=str) in ([0, 0], [0, 4]) and not folder.differences(2) and not folder.stages(),
+              "with the second installer %.1f s after the first, the exit codes were %s and the folder holds %s"
+              % (delay, codes, folder.differences(2) or folder.stages()))
+        step("21. two silent installers %.1f s apart exited with %s and %s; every file whole, the folder release"
+             " 2's, no stage left" % (delay, codes[0], codes[1]))
+    step("21. the log ends: %s" % " | ".join(folder.log()[-4:]))
+
+
+def older_installer_is_refused():
+    folder = Folder("C:\\Выпуск 2")
+    folder.install(2)
+    os.makedirs(folder.tmp)
+    shutil.copy(os.path.join(RUN, SETUP1), folder.tmp)
+    folder.update(5, SETUP1)
+    check(not folder.differences(2) and registry("DisplayVersion") == "2",
+          "release 1's installer from tmp\\ changed release 2's folder: %s" % folder.differences(2))
+    code = folder.cmd("%s /S /D=%s" % (SETUP1, folder.windows), cwd=RUN)
+    check(code == 5 and not folder.differences(2), "release 1's installer from another folder exited with %d over"
+          " release 2's folder and left: %s" % (code, folder.differences(2)))
+    step("22. over release 2, release 1's installer exited with 5 from tmp\\ and with 5 from another folder; the"
+         " folder is release 2's byte for byte; the log says: %s" % folder.log()[-1])
+    folder.saved_installer()
+    folder.update(0)
+    check(not folder.differences(2) and os.listdir(folder.tmp) == [SETUP2],
+          "release 2's installer over itself left %s in tmp\\: %s" % (os.listdir(folder.tmp), folder.differences(2)))
+    step("22. release 2's installer over release 2 (a repair) exited with 0 and removed release 1's installer"
+         " from tmp\\, keeping its own")
 
 
 def sign(manifest, key):
@@ -735,7 +832,7 @@ def releases_are_reproducible_and_signed():
 
 def main():
     global LOG, PORT
-    if SCENARIO in ("trust", "distrust"):
+    if SCENARIO in ("trust", "cleanup"):
         return globals()[SCENARIO]()
     shutil.rmtree(RUN, ignore_errors=True)
     os.makedirs(RUN)
