@@ -1,5 +1,6 @@
 #include "manifest.h"
 
+#include "updatecheck.h"
 #include "updatesignature.h"
 
 #include <QDebug>
@@ -20,7 +21,7 @@ Manifest fromDocument(const QJsonDocument &document)
 {
     Manifest manifest;
     if (!document.isObject()) {
-        qWarning().noquote() << u"Document is not object"_s;
+        qCWarning(velmUpdate).noquote() << u"Document is not object"_s;
         manifest.releaseNumber = 1;
         return manifest;
     }
@@ -147,7 +148,7 @@ Manifest readManifest(const QByteArray &jsonData)
     QJsonParseError repairedError;
     const QJsonDocument repaired = QJsonDocument::fromJson(repairedText.toUtf8(), &repairedError);
     if (repairedError.error != QJsonParseError::NoError) {
-        qWarning().noquote() << u"JSON parse error:"_s << repairedError.errorString();
+        qCWarning(velmUpdate).noquote() << u"JSON parse error:"_s << repairedError.errorString();
         qDebug().noquote() << u"Ошибка в парсинге: "_s + repairedText;
         Manifest unreadable;
         unreadable.releaseNumber = 1;
@@ -179,25 +180,29 @@ UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &loc
     const Manifest local = readManifest(localText);
 
     UpdateOffer offer;
+    offer.remoteRelease = remote.releaseNumber;
+    offer.localRelease = local.releaseNumber;
     if (local.releaseNumber >= remote.releaseNumber)
         return offer;
     if (remote.downloadUrl.isEmpty()) {
-        qWarning().noquote() << u"The server's Version.json offers release %1 but names no "
-                                u"address (\"URL\"); the update is not offered"_s.arg(remote.releaseNumber);
+        qCWarning(velmUpdate).noquote()
+            << u"The server's Version.json offers release %1 but names no "
+               u"address (\"URL\"); the update is not offered"_s.arg(remote.releaseNumber);
         return offer;
     }
     if (!isDownloadAddress(remote.downloadUrl)) {
-        qWarning().noquote() << u"The server's Version.json offers release %1 but its address (\"URL\") "
-                                u"\"%2\" is not an absolute http or https address with a host; the update "
-                                u"is not offered"_s.arg(QString::number(remote.releaseNumber),
-                                                        remote.downloadUrl);
+        qCWarning(velmUpdate).noquote()
+            << u"The server's Version.json offers release %1 but its address (\"URL\") "
+               u"\"%2\" is not an absolute http or https address with a host; the update "
+               u"is not offered"_s.arg(QString::number(remote.releaseNumber), remote.downloadUrl);
         return offer;
     }
     if (!updateKeys.isEmpty()) {
         const QString reason = unsignedReason(remote, updateKeys);
         if (!reason.isEmpty()) {
-            qWarning().noquote() << u"The server's Version.json offers release %1 but %2; the update is not "
-                                    u"offered"_s.arg(QString::number(remote.releaseNumber), reason);
+            qCWarning(velmUpdate).noquote()
+                << u"The server's Version.json offers release %1 but %2; the update is not "
+                   u"offered"_s.arg(QString::number(remote.releaseNumber), reason);
             return offer;
         }
     }
@@ -205,6 +210,11 @@ UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &loc
     // As written: the updater reads it the same way.
     offer.downloadUrl = remote.downloadUrl;
     return offer;
+}
+
+QString addressForTheLog(const QString &address)
+{
+    return QUrl(address).adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
 }
 
 QString defaultUpdaterProgram(const QString &applicationDir)

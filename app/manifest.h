@@ -30,6 +30,8 @@ struct UpdateOffer
 {
     bool available = false;
     QString downloadUrl; // set only when available
+    int remoteRelease = 0;
+    int localRelease = 0;
 };
 
 // The address of the server's manifest on the given host (a port may follow
@@ -68,6 +70,10 @@ QList<QByteArray> updateKeysFromText(const QString &text);
 // pinned as well.
 UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText,
                              const QList<QByteArray> &updateKeys);
+
+// The address as the log may show it: without query and fragment, which
+// may carry tokens.
+QString addressForTheLog(const QString &address);
 
 // The updater that ships beside OperatorVelm in applicationDir.
 QString defaultUpdaterProgram(const QString &applicationDir);

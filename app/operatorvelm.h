@@ -4,7 +4,6 @@
 #include <QString>
 #include <QUrl>
 
-#include <chrono>
 #include <functional>
 
 QT_BEGIN_NAMESPACE
@@ -23,16 +22,11 @@ class OperatorVelm final : public QMainWindow
     Q_DISABLE_COPY_MOVE(OperatorVelm)
 
 public:
-    // How long the update check waits while the update host sends nothing.
-    static constexpr std::chrono::seconds updateSilenceLimit {30};
-
     // Checks the update host built into the program and starts the Updater
     // that ships beside it.
     explicit OperatorVelm(QWidget *parent = nullptr);
-    // The same window checking manifestAddress and starting updaterProgram;
-    // tests shorten the silence limit so that a silent host ends in seconds.
-    OperatorVelm(const QUrl &manifestAddress, const QString &updaterProgram, QWidget *parent = nullptr,
-                 std::chrono::milliseconds silenceLimit = updateSilenceLimit);
+    // The same window checking manifestAddress and starting updaterProgram.
+    OperatorVelm(const QUrl &manifestAddress, const QString &updaterProgram, QWidget *parent = nullptr);
     ~OperatorVelm() override;
 
 private slots:
@@ -44,6 +38,9 @@ private slots:
 
 private:
     void showUpdateOutcome(bool available);
+    // Whether the operator agrees to close the program although the
+    // reconciliation's answer pane holds text, which closing loses.
+    bool mayLoseTheAnswer();
 
     Ui::OperatorVelm *ui;
     Perekrut *perekrutWindow = nullptr;
@@ -51,5 +48,4 @@ private:
     QString downloadUrl;
     const QUrl manifestAddress;
     const QString updaterProgram;
-    const std::chrono::milliseconds silenceLimit;
 };

@@ -70,6 +70,11 @@ void Sverka::appendParagraph(const QString &text)
         scrollBar->setValue(scrollBar->maximum());
 }
 
+bool Sverka::hasAnswer() const
+{
+    return !ui->textBrowserAnswer->document()->isEmpty();
+}
+
 void Sverka::on_btnClear_clicked()
 {
     ui->textBrowserAnswer->clear();

@@ -21,6 +21,9 @@ public:
     explicit Sverka(QWidget *parent = nullptr);
     ~Sverka() override;
 
+    // Whether the answer pane holds text, shown or hidden.
+    bool hasAnswer() const;
+
 private slots:
     void on_checkBoxDiapazon_stateChanged(int arg1);
     void on_btnOk_clicked();

@@ -2,10 +2,13 @@
 #include "ui_updater.h"
 
 #include "filedownloader.h"
+#include "updaterlog.h"
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -37,10 +40,15 @@ Updater::Updater(const QString &url, QWidget *parent)
     connect(
         downloader, &FileDownloader::downloadError, this,
         [this](const QString &error) {
+            qCWarning(updaterLog).noquote() << u"Download Error: "_s + error;
             QMessageBox::critical(this, u"Download Error"_s, error);
             close();
         },
         Qt::QueuedConnection);
+    // Query and fragment may carry tokens: the log shows neither.
+    const QUrl address(url, QUrl::TolerantMode);
+    qCInfo(updaterLog).noquote()
+        << u"Downloads "_s + address.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
     downloader->downloadFile(url, u"tmp/"_s);
 }
 
@@ -68,6 +76,12 @@ void Updater::updateProgress(qlonglong bytesReceived, qlonglong bytesTotal)
 
 void Updater::downloadFinished()
 {
+    const QString saved = u"tmp/"_s + fileNameFromUrl(QUrl(url, QUrl::TolerantMode));
+    const bool pinned = QUrl(url, QUrl::TolerantMode).fragment().startsWith(u"sha256="_s);
+    qCInfo(updaterLog).noquote() << u"Saved %1, %2 bytes%3"_s.arg(saved)
+                                        .arg(QFileInfo(saved).size())
+                                        .arg(pinned ? u", its SHA-256 the one the address names"_s
+                                                    : QString());
     QMessageBox::information(this, u"Download Complete"_s, u"Update downloaded successfully!"_s);
     close();
 }

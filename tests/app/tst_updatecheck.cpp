@@ -1,6 +1,9 @@
 // The window's update check against a real HTTPS server on 127.0.0.1, and
 // the start of the updater from the update button.
 #include "operatorvelm.h"
+#include "sverka.h"
+#include "updatecheck.h"
+#include "updatelog.h"
 
 #include "localserver.h"
 #include "logcapture.h"
@@ -11,14 +14,17 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <memory>
@@ -190,47 +196,63 @@ void TestUpdateCheck::outcome_data()
     QTest::addColumn<QByteArray>("remote");
     QTest::addColumn<QByteArray>("local"); // null: no local file
     QTest::addColumn<bool>("offered");
-    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<QStringList>("warnings"); // each the beginning of one, in order
+    QTest::addColumn<qint64>("logBefore");     // bytes in OperatorVelm.log before; -1: a folder in its way
 
     const QByteArray newer = manifest(4, u"https://127.0.0.1:1/files/Velm/OperatorVelm-4.exe"_s);
     const QByteArray three = R"({"Version": 3})";
     const QStringList none;
 
-    QTest::newRow("newer") << Server::Trusted << 200 << newer << three << true << none;
+    QTest::newRow("newer") << Server::Trusted << 200 << newer << three << true << none << qint64(0);
     QTest::newRow("equal") << Server::Trusted << 200 << newer << QByteArray(R"({"Version": 4})") << false
-                           << none;
+                           << none << qint64(0);
     QTest::newRow("lower") << Server::Trusted << 200 << manifest(2, u"https://127.0.0.1:1/f.exe"_s) << three
-                           << false << none;
-    QTest::newRow("404") << Server::Trusted << 404 << newer << three << false << none;
-    QTest::newRow("500") << Server::Trusted << 500 << newer << three << false << none;
-    QTest::newRow("connection refused") << Server::Refused << 200 << newer << three << false << none;
-    QTest::newRow("untrusted certificate") << Server::Untrusted << 200 << newer << three << false << none;
-    QTest::newRow("no local file") << Server::Trusted << 200 << newer << QByteArray() << false << none;
+                           << false << none << qint64(0);
+    // What the network library adds after its reason differs by platform.
+    const QString notAsked = u"The update server could not be asked for Version.json"_s;
+    QTest::newRow("404") << Server::Trusted << 404 << newer << three << false
+                         << QStringList {notAsked + u" (HTTP status 404): "_s} << qint64(0);
+    QTest::newRow("500") << Server::Trusted << 500 << newer << three << false
+                         << QStringList {notAsked + u" (HTTP status 500): "_s} << qint64(0);
+    QTest::newRow("connection refused")
+        << Server::Refused << 200 << newer << three << false << QStringList {notAsked + u": "_s} << qint64(0);
+    QTest::newRow("untrusted certificate") << Server::Untrusted << 200 << newer << three << false
+                                           << QStringList {notAsked + u": SSL"_s} << qint64(0);
+    QTest::newRow("no local file") << Server::Trusted << 200 << newer << QByteArray() << false
+                                   << QStringList {u"version.json in "_s} << qint64(0);
+    // The log begins anew past 1 MiB; one that cannot be written changes nothing.
+    QTest::newRow("404, log past 1 MiB")
+        << Server::Trusted << 404 << newer << three << false
+        << QStringList {notAsked + u" (HTTP status 404): "_s} << (qint64(1) << 20) + 1;
+    QTest::newRow("newer, log not writable")
+        << Server::Trusted << 200 << newer << three << true << none << qint64(-1);
     QTest::newRow("bare keys") << Server::Trusted << 200
                                << QByteArray(R"({Version: 4, URL: "https://127.0.0.1/f.exe"})")
-                               << QByteArray("{Version: 3}") << true << none;
+                               << QByteArray("{Version: 3}") << true << none << qint64(0);
     QTest::newRow("CRLF and tabs")
         << Server::Trusted << 200
         << QByteArray("{\r\n\tVersion: 4,\r\n\t\"URL\": \"https://127.0.0.1/f.exe\"\r\n}\r\n")
-        << QByteArray("{\r\n\t\"Version\": 3\r\n}\r\n") << true << none;
+        << QByteArray("{\r\n\t\"Version\": 3\r\n}\r\n") << true << none << qint64(0);
     QTest::newRow("address with a port")
         << Server::Trusted << 200 << QByteArray(R"({"Version": 4, "URL": "https://127.0.0.1:8443/f.exe"})")
-        << three << true << none;
+        << three << true << none << qint64(0);
     QTest::newRow("Version as a string")
         << Server::Trusted << 200 << QByteArray(R"({"Version": "4", "URL": "https://127.0.0.1/f.exe"})")
-        << three << false << none;
+        << three << false << none << qint64(0);
     QTest::newRow("empty local file") << Server::Trusted << 200 << newer << QByteArray("") << true
-                                      << QStringList {parseErrorLine(QString())};
-    QTest::newRow("top level array") << Server::Trusted << 200 << QByteArray(R"([{"Version": 4}])")
-                                     << QByteArray(R"({"Version": 0})") << false
-                                     << QStringList {
-                                            u"Document is not object"_s,
-                                            u"The server's Version.json offers release 1 but names no "
-                                            u"address (\"URL\"); the update is not offered"_s};
+                                      << QStringList {parseErrorLine(QString())} << qint64(0);
+    QTest::newRow("top level array")
+        << Server::Trusted << 200 << QByteArray(R"([{"Version": 4}])") << QByteArray(R"({"Version": 0})")
+        << false
+        << QStringList {u"Document is not object"_s,
+                        u"The server's Version.json offers release 1 but names no "
+                        u"address (\"URL\"); the update is not offered"_s}
+        << qint64(0);
     QTest::newRow("newer without URL")
         << Server::Trusted << 200 << QByteArray(R"({"Version": 4})") << three << false
         << QStringList {u"The server's Version.json offers release 4 but names no "
-                        u"address (\"URL\"); the update is not offered"_s};
+                        u"address (\"URL\"); the update is not offered"_s}
+        << qint64(0);
 
     // The check reads at most 64 KiB of manifest.
     const QByteArray largest = manifestOfSize(manifestLimit);
@@ -242,25 +264,29 @@ void TestUpdateCheck::outcome_data()
         return QStringList {u"The server's Version.json announces %1 bytes, more than the 65536 that the "
                             u"update check reads; the update is not offered"_s.arg(length)};
     };
-    QTest::newRow("64 KiB") << Server::Trusted << 200 << largest << three << true << none;
-    QTest::newRow("64 KiB, no length") << Server::Unannounced << 200 << largest << three << true << none;
-    QTest::newRow("64 KiB + 1") << Server::Trusted << 200 << tooLong << three << false << announcing(65537);
+    QTest::newRow("64 KiB") << Server::Trusted << 200 << largest << three << true << none << qint64(0);
+    QTest::newRow("64 KiB, no length")
+        << Server::Unannounced << 200 << largest << three << true << none << qint64(0);
+    QTest::newRow("64 KiB + 1") << Server::Trusted << 200 << tooLong << three << false << announcing(65537)
+                                << qint64(0);
     QTest::newRow("64 KiB + 1, no length")
-        << Server::Unannounced << 200 << tooLong << three << false << longer;
+        << Server::Unannounced << 200 << tooLong << three << false << longer << qint64(0);
     QTest::newRow("endless, 1 GiB announced")
-        << Server::Endless << 200 << unending << three << false << announcing(qint64(1) << 30);
+        << Server::Endless << 200 << unending << three << false << announcing(qint64(1) << 30) << qint64(0);
     QTest::newRow("endless, no length")
-        << Server::EndlessUnannounced << 200 << unending << three << false << longer;
+        << Server::EndlessUnannounced << 200 << unending << three << false << longer << qint64(0);
     // A compressed body is never inflated, so what arrives is what is kept.
     QTest::newRow("compressed unasked")
         << Server::Compressed << 200 << newer << three << false
-        << QStringList {parseErrorLine(repairedManifestText(QString::fromUtf8(gzipped(newer))))};
+        << QStringList {parseErrorLine(repairedManifestText(QString::fromUtf8(gzipped(newer))))} << qint64(0);
 
     // And waits for silence no longer than its limit.
     QTest::newRow("silent after 16 bytes")
         << Server::FallsSilent << 200 << newer << three << false
-        << QStringList {u"The update server sent nothing for 2 seconds; the update is not offered"_s};
-    QTest::newRow("slow but never silent") << Server::Slow << 200 << newer << three << true << none;
+        << QStringList {u"The update server sent nothing for 2 seconds; the update is not offered"_s}
+        << qint64(0);
+    QTest::newRow("slow but never silent")
+        << Server::Slow << 200 << newer << three << true << none << qint64(0);
 }
 
 void TestUpdateCheck::outcome()
@@ -288,32 +314,56 @@ void TestUpdateCheck::outcome()
     if (!local.isNull())
         QVERIFY(writeFile(u"version.json"_s, local));
 
+    QFETCH(qint64, logBefore);
+    const QByteArray earlierLog(qMax(logBefore, qint64(0)), 'x');
+    QVERIFY(logBefore < 0 ? QDir().mkdir(u"OperatorVelm.log"_s)
+                          : writeFile(u"OperatorVelm.log"_s, earlierLog));
+
     MessageBoxCatcher boxes;
     boxes.arm();
     LogCapture log;
-    qint64 received = 0; // outlives the window and its reply
+    const UpdateLog fileLog(u"OperatorVelm"_s);
+    qint64 received = 0; // outlives the check and its reply
     QElapsedTimer clock;
     clock.start();
-    OperatorVelm window(address, u"/nonexistent/Updater"_s, nullptr, silenceLimit);
-    QPushButton *button = child<QPushButton>(window, u"btnUpdater"_s);
-    QCOMPARE(button->text(), pending);
+    UpdateCheck check(address);
+    check.setSilenceLimit(silenceLimit);
+    QSignalSpy finished(&check, &UpdateCheck::finished);
+    check.start();
     // Everything the check takes in passes through its reply, which reports
     // each piece, except perhaps the last before an abort, as progress.
-    auto *reply = window.findChild<QNetworkReply *>();
+    auto *reply = check.findChild<QNetworkReply *>();
     QVERIFY(reply);
     connect(reply, &QNetworkReply::downloadProgress, this,
             [&received](qint64 bytesReceived) { received = qMax(received, bytesReceived); });
     connect(reply, &QNetworkReply::readyRead, this,
             [&received, reply] { received = qMax(received, reply->bytesAvailable()); });
-    QTRY_VERIFY_WITH_TIMEOUT(button->text() != pending || received > keptBytesLimit, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty() || received > keptBytesLimit, 10000);
 
     QVERIFY2(received <= keptBytesLimit, qPrintable(u"the check took in %1 bytes"_s.arg(received)));
     if (server == Server::FallsSilent || server == Server::Slow)
         QCOMPARE_GE(clock.elapsed(), silenceLimit.count());
-    QCOMPARE(button->text(), offered ? available : upToDate);
-    QCOMPARE(button->isEnabled(), offered);
-    QTEST(log.texts(QtWarningMsg), "warnings");
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().at(0).value<UpdateCheck::Outcome>() == UpdateCheck::Outcome::Offered, offered);
+    QFETCH(QStringList, warnings);
+    const QStringList seen = log.texts(QtWarningMsg);
+    QCOMPARE(seen.size(), warnings.size());
+    for (qsizetype i = 0; i < seen.size(); ++i)
+        QVERIFY2(seen[i].startsWith(warnings[i]), qPrintable(seen[i]));
     QVERIFY(boxes.boxes().isEmpty());
+
+    // Each line of the check in the folder's log, dated, with its program.
+    if (logBefore >= 0) {
+        QFile file(u"OperatorVelm.log"_s);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        const QRegularExpression dated(u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d OperatorVelm: "_s);
+        QVERIFY(!lines.isEmpty());
+        QCOMPARE(lines.filter(dated).size(), lines.size());
+        for (const QString &warning : std::as_const(warnings))
+            QVERIFY2(!lines.filter(u"OperatorVelm: "_s + warning).isEmpty(), qPrintable(lines.join(u'\n')));
+        QCOMPARE(QFileInfo(u"OperatorVelm.1.log"_s).size(), logBefore > (qint64(1) << 20) ? logBefore : 0);
+    }
 
     if (server != Server::Refused && server != Server::Untrusted) {
         QCOMPARE(localServer.requests().size(), 1);
@@ -334,9 +384,14 @@ bool TestUpdateCheck::offerUpdate(LocalServer &server, const QString &address)
 void TestUpdateCheck::clickStartsUpdater_data()
 {
     QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("answer"); // in the reconciliation's pane; the question is answered «Нет»
 
-    QTest::newRow("address with a port") << u"https://127.0.0.1:8443/files/Velm/OperatorVelm-5.exe"_s;
-    QTest::newRow("equals signs and spaces") << u"https://127.0.0.1/get?file=Operator Velm.exe&v=5"_s;
+    QTest::newRow("address with a port")
+        << u"https://127.0.0.1:8443/files/Velm/OperatorVelm-5.exe"_s << QString();
+    QTest::newRow("equals signs and spaces")
+        << u"https://127.0.0.1/get?file=Operator Velm.exe&v=5"_s << QString();
+    QTest::newRow("an answer in the pane") << u"https://127.0.0.1:8443/files/Velm/OperatorVelm-5.exe"_s
+                                           << u"Начислено по показаниям 1042 кВт·ч."_s;
 }
 
 void TestUpdateCheck::clickStartsUpdater()
@@ -350,15 +405,40 @@ void TestUpdateCheck::clickStartsUpdater()
     window.show();
     QPushButton *button = child<QPushButton>(window, u"btnUpdater"_s);
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
+    QFETCH(QString, answer);
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *each : windows) {
+        if (auto *sverka = qobject_cast<Sverka *>(each))
+            child<QTextBrowser>(*sverka, u"textBrowserAnswer"_s)->setPlainText(answer);
+    }
 
+    MessageBoxCatcher boxes;
+    boxes.arm();
     LogCapture log;
     QuitWatcher quits;
+    const QString record = workDirectory->filePath(u"updater-call.txt"_s);
+    if (!answer.isEmpty()) {
+        QCOMPARE(runApplication([button] {
+                     button->click();
+                     QCoreApplication::exit(42);
+                 }),
+                 42);
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes().first().icon, QMessageBox::Question);
+        QVERIFY(boxes.boxes().first().text.contains(u"пропадёт"_s));
+        QCOMPARE(boxes.boxes().first().defaultButton, QMessageBox::No);
+        QTest::qWait(500);
+        QVERIFY(!QFile::exists(record));
+        QCOMPARE(quits.count, 0);
+        QVERIFY(button->isEnabled());
+        return;
+    }
     QCOMPARE(runApplication([button] { button->click(); }), 0);
     QCOMPARE(quits.count, 1);
+    QVERIFY(boxes.boxes().isEmpty());
     QCOMPARE(log.texts(QtDebugMsg), QStringList {u"URL Download: "_s + address});
 
     // The recorder writes where it runs and what it was given.
-    const QString record = workDirectory->filePath(u"updater-call.txt"_s);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
     QFile file(record);
     QVERIFY(file.open(QIODevice::ReadOnly));
