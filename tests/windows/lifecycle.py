@@ -51,6 +51,7 @@ LOG = subprocess.DEVNULL  # Wine's own output, in wine.log once the run starts
 PREFIXES = [{}]  # the accounts and environments of the Wine prefixes in use
 # What the programs and the installer write into the folder besides the release.
 LOGS = ("OperatorVelm.log", "OperatorVelm.1.log")
+OUTCOME = " OperatorVelm: This is release "  # the update check's last line
 SMALL_DRIVE = os.path.join(OUT, "lifecycle", "small-drive")
 
 
@@ -337,13 +338,13 @@ def shortcut_works_in(folder):
 def start_operatorvelm(which, folder, log=None, asking=False):
     """OperatorVelm of the folder, shown; with asking, once it has asked
     for Version.json and shown what the answer offers."""
-    asked = requests(MANIFEST)
+    asked, logged = requests(MANIFEST), len(folder.log())
     program = start(["wine", "OperatorVelm.exe"], folder.path, log)
     window = new_window("^OperatorVelm$", 60)
     check(window, which + " OperatorVelm.exe showed no window")
     if asking:
         check(wait(30, lambda: requests(MANIFEST) > asked), which + " did not ask for Version.json")
-        time.sleep(3)  # the reply is read and the button relabelled
+        check(folder.logs(OUTCOME, logged), which + " logged no outcome of its check: %s" % folder.log()[logged:])
     return program, window
 
 
@@ -468,11 +469,10 @@ def update_from_release_1_to_2():
          " version.json says %s, the programs are release 2's, tmp\\ and the operator's file are kept"
          % (SETUP2, open(version).read().strip()))
 
-    asked, downloads = requests(MANIFEST), requests(DOWNLOAD)
+    downloads = requests(DOWNLOAD)
     window = new_window("^OperatorVelm$", 60)
     check(window, "the finish page did not start release 2's OperatorVelm.exe")
-    check(wait(30, lambda: requests(MANIFEST) > asked), "release 2 did not ask for Version.json")
-    time.sleep(3)
+    check(folder.logs(OUTCOME, logged), "release 2 logged no outcome of its check")
     screenshot(window, "screenshot-release-2.png")
     click_update(window)
     time.sleep(3)
@@ -497,6 +497,8 @@ def update_from_release_1_to_2():
     check(not os.path.exists(SHORTCUT) and not registry("DisplayName"), "uninstalling left the shortcut or entry")
     step("11. uninstalled: the installed files, shortcut and entry are gone; the folder keeps only "
          + " ".join(remaining))
+    check(any(" Updater: Saved tmp/%s, " % SETUP2 in line for line in folder.log()), "Updater logged no save")
+    step("11. the folder's log:\n  " + "\n  ".join(folder.log()))
 
 
 def not_offered(folder, what, manifest, reason, shot):
@@ -535,6 +537,7 @@ def forgeries_are_refused():
     screenshot(error, "updater-forged-installer.png")
     check(not os.path.exists(folder.tmp) or not os.listdir(folder.tmp), "tmp\\ holds %s" % os.listdir(folder.tmp))
     close_box(error)
+    check(" Updater: Download Error: " in folder.log()[-1], "Updater logged no error: %s" % folder.log()[-1:])
     serve_release_2()
     step("12. release 1, installed anew into %s, offered the signed update; the server's installer had one byte"
          " changed: Updater ended in \"Download Error\" and tmp\\ holds no installer" % folder.windows)
@@ -550,6 +553,7 @@ def forgeries_are_refused():
                 "screenshot-address-changed.png")
     step("14. release 2's signed manifest with its address changed to another file on the server (%s) was not"
          " offered" % SETUP1)
+    step("14. the folder's log:\n  " + "\n  ".join(folder.log()))
 
 
 def killed_update_leaves_every_file_whole():
