@@ -54,14 +54,26 @@ GIT_COMMITTER_DATE="@$(($(git -C "$root" log -1 --format=%ct) - 86400))" git -C 
 velm_step "release 1 for the lifecycle (update host localhost)" "${release[@]}" VELM_RELEASE_NUMBER=1 \
     VELM_SIGNING_KEY="$lifecycle/signing-key.pem" bash "$out/rebuild/release-1/scripts/release.sh"
 cp -r "$out/rebuild/release-1/build-windows/release/1" "$lifecycle/release/" || true
+# From this working tree as it is, which its build info says.
 velm_step "release 2 for the lifecycle" "${release[@]}" VELM_RELEASE_NUMBER=2 VELM_SIGNING_KEY="$keys" \
-    VELM_RELEASE_DIR="$lifecycle/release" bash "$root/scripts/release.sh"
+    VELM_RELEASE_DIR="$lifecycle/release" VELM_RELEASE_WORKTREE=1 bash "$root/scripts/release.sh"
 # The same release, rebuilt without a certificate from two fresh clones.
 for clone in a b; do
     git clone -q "$root" "$out/rebuild/$clone"
     velm_step "release 2 rebuilt from a fresh clone ($clone), without Authenticode" env VELM_RELEASE_NUMBER=2 \
         VELM_UPDATE_HOST=localhost VELM_SIGNING_KEY="$keys" bash "$out/rebuild/$clone/scripts/release.sh"
 done
+# refused <what it names> <command>...: the command fails, saying that.
+refused() {
+    ! "${@:2}" 2>"$out/rebuild/refused.log" && grep -q -- "$1" "$out/rebuild/refused.log" \
+        && sed -n 's/^== release refused: /== refused as it should be: /p' "$out/rebuild/refused.log" >&2
+}
+git -C "$out/rebuild/a" rev-parse HEAD >"$out/rebuild/commit"
+echo "# a change" >>"$out/rebuild/a/README.md"
+velm_step "a release from a tree with a change is refused" refused README.md env VELM_RELEASE_NUMBER=2 \
+    VELM_UPDATE_HOST=localhost VELM_SIGNING_KEY="$keys" bash "$out/rebuild/a/scripts/release.sh"
+velm_step "a release without a key or VELM_UNSIGNED=1 is refused" refused VELM_UNSIGNED=1 env \
+    VELM_RELEASE_NUMBER=2 VELM_UPDATE_HOST=localhost bash "$out/rebuild/b/scripts/release.sh"
 
 velm_windows_enter
 velm_windows_qt

@@ -1,20 +1,21 @@
 # Checks Windows programs that ship, and the folder they ship in:
 #   cmake -DPROGRAMS=<exe>[;<exe>...] -P CheckPrograms.cmake
-#   cmake -DBUILD=<build folder> -DFOLDER=<folder> -DSYSTEM32=<dir> -P CheckPrograms.cmake
-# (absolute paths). With BUILD, the folder is first installed anew from
-# that build, with <folder>.zip beside it, and its two programs are checked.
+#   cmake -DZIP=<release zip> -DFOLDER=<folder> -DSYSTEM32=<dir> -P CheckPrograms.cmake
+# (absolute paths). With ZIP, the folder is the release's zip unpacked anew,
+# as it ships, with a copy of the zip as <folder>.zip beside it, and its two
+# programs are checked.
 # Each program must be x86-64 and GUI-subsystem, with an embedded manifest
 # asking for asInvoker and common controls 6.0.0.0. With FOLDER, every DLL
 # that a program or DLL of the folder imports must be in the folder or in
 # SYSTEM32 (a Wine prefix's system32 stands in for a clean Windows). Each
 # problem is printed on a line of its own, and any fails the run.
 cmake_minimum_required(VERSION 3.21)
-if(BUILD)
+if(ZIP)
+    # The zip holds OperatorVelm/, the folder's own name.
     file(REMOVE_RECURSE "${FOLDER}")
-    execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD}" --prefix "${FOLDER}" COMMAND_ERROR_IS_FATAL ANY)
-    get_filename_component(name "${FOLDER}" NAME)
-    execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf "${FOLDER}.zip" --format=zip "${name}"
-        WORKING_DIRECTORY "${FOLDER}/.." COMMAND_ERROR_IS_FATAL ANY)
+    get_filename_component(parent "${FOLDER}" DIRECTORY)
+    file(ARCHIVE_EXTRACT INPUT "${ZIP}" DESTINATION "${parent}")
+    file(COPY_FILE "${ZIP}" "${FOLDER}.zip")
     set(PROGRAMS "${FOLDER}/OperatorVelm.exe" "${FOLDER}/Updater.exe")
 endif()
 set(objdump x86_64-w64-mingw32-objdump)

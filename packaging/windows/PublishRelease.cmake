@@ -42,3 +42,23 @@ if(count GREATER 0)
     string(APPEND manifest ", \"Signature\": ${signature}")
 endif()
 file(WRITE "${folder}/Version.json" "${manifest}}\n")
+
+# What made it, for whoever rebuilds it to compare: no time of the build,
+# no host name and no path. The toolchain is the chroot's packages.
+execute_process(COMMAND dpkg-query -W "-f=\${Package} \${Version}\n" g++-mingw-w64-x86-64-posix
+    binutils-mingw-w64-x86-64 nsis cmake osslsigncode OUTPUT_VARIABLE toolchain COMMAND_ERROR_IS_FATAL ANY)
+file(STRINGS /etc/debian_version debian)
+string(REPLACE "\n" ";" toolchain "Debian ${debian}\n${toolchain}")
+list(TRANSFORM toolchain PREPEND "toolchain: ")
+set(info "OperatorVelm release ${CPACK_VELM_RELEASE_NUMBER}" ${CPACK_VELM_BUILD_INFO} ${toolchain})
+foreach(file IN LISTS files)
+    file(SHA256 "${zip}/${file}" digest)
+    list(APPEND info "${digest}  ${file}")
+endforeach()
+foreach(file ${setup} OperatorVelm-${CPACK_VELM_RELEASE_NUMBER}.zip Version.json)
+    file(SHA256 "${folder}/${file}" digest)
+    list(APPEND info "${digest}  ${file}")
+endforeach()
+list(FILTER info EXCLUDE REGEX "^toolchain: $")
+list(JOIN info "\n" info)
+file(WRITE "${folder}/build-info.txt" "${info}\n")

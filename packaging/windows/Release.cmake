@@ -16,6 +16,10 @@ set(VELM_AUTHENTICODE_CERT "" CACHE FILEPATH
 set(VELM_AUTHENTICODE_KEY "" CACHE FILEPATH
     "The certificate's private key (PEM), or the file that holds the PKCS#12 file's password")
 set(VELM_AUTHENTICODE_TIMESTAMP_URL "" CACHE STRING "An RFC 3161 time-stamp server for Authenticode; empty for none")
+# Written down by scripts/release.sh for the build info and the programs.
+set(VELM_COMMIT "" CACHE STRING "The commit a release is built from")
+set(VELM_COMMIT_NOTE "" CACHE STRING "How the tree differed from the commit; empty for not at all")
+set(VELM_WINDOWS_QT_ORIGIN "" CACHE STRING "Where the Windows Qt came from")
 
 # The update check reads "Version" as a signed 32-bit number.
 string(LENGTH "${VELM_RELEASE_NUMBER}" digits)
@@ -105,4 +109,20 @@ set(CPACK_VELM_RELEASE_FOLDER "${release_dir}/${VELM_RELEASE_NUMBER}")
 set(CPACK_VELM_SIGNING_KEYS "${signing_keys}")
 set(CPACK_VELM_SIGN "${sign}")
 set(CPACK_VELM_EPOCH ${VELM_EPOCH})
+set(CPACK_VELM_BUILD_INFO "commit: ${VELM_COMMIT}" "epoch: ${VELM_EPOCH}"
+    "update host: ${VELM_UPDATE_HOST}" "published under: ${release_url}"
+    "Windows Qt: ${Qt6_VERSION}, ${VELM_WINDOWS_QT_ORIGIN}")
+foreach(key IN LISTS update_keys)
+    string(SHA256 fingerprint "${key}")
+    list(APPEND CPACK_VELM_BUILD_INFO "update key: ${key} (SHA-256 of its base64: ${fingerprint})")
+endforeach()
+if(VELM_COMMIT_NOTE)
+    list(APPEND CPACK_VELM_BUILD_INFO "tree: ${VELM_COMMIT_NOTE}")
+endif()
+if(signing_keys)
+    list(LENGTH signing_keys count)
+    list(APPEND CPACK_VELM_BUILD_INFO "Version.json: signed with ${count} key(s)")
+else()
+    list(APPEND CPACK_VELM_BUILD_INFO "Version.json: unsigned")
+endif()
 include(CPack)

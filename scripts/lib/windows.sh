@@ -77,7 +77,17 @@ velm_windows_qt() {
         -DPACKAGE_VERSION="$(velm_chroot_package_version qt6-base-dev --debian)" \
         -DMIRROR="$(velm_chroot_mirror)" -DSUITE="$(velm_chroot_suite)" \
         -DTOOLCHAIN=/velm/src/cmake/toolchains/mingw-w64-x86_64.cmake -P /velm/src/packaging/windows/BuildQt.cmake
+    echo "built from Debian's qt6-base $(velm_chroot_package_version qt6-base-dev --debian)" \
+        >"$cache/$version/.velm-qt-origin"
     velm_log "Qt for Windows built in $((SECONDS - started)) s"
+}
+
+# velm_windows_qt_origin: where the cache's Windows Qt came from, for a
+# release's build info: the archive it was unpacked from, or the source.
+velm_windows_qt_origin() {
+    local version
+    version="$(velm_chroot_package_version qt6-base-dev)"
+    cat "$(velm_windows_qt_cache)/$version/.velm-qt-origin" 2>/dev/null || echo "Qt $version, origin not recorded"
 }
 
 # The version an unpacked Qt says it is, from its CMake package files.
@@ -99,7 +109,13 @@ velm_windows_qt_unpack() {
         return 1
     fi
     staging="$(mktemp -d "$cache/.unpack.XXXXXX")"
-    tar -xJf "$archive" -C "$staging" || true
+    if ! tar -xJf "$archive" -C "$staging"; then
+        velm_log "unpacking $archive failed; the cache is left as it was"
+        rm -rf "$staging"
+        return 1
+    fi
+    printf 'archive %s, SHA-256 %s\n' "$(basename "$archive")" "$(cut -d' ' -f1 "$archive.sha256")" \
+        >"$staging/$version/.velm-qt-origin"
     found="$(velm_windows_qt_tree_version "$staging/$version")"
     if [ ! -f "$staging/$version/.velm-qt-ready" ] || [ "$found" != "$version" ] \
         || [ ! -f "$staging/mingw-w64-x86_64.cmake" ]; then

@@ -795,10 +795,18 @@ def releases_are_reproducible_and_signed():
     rebuilt, unsigned ones."""
     rebuilt = [os.path.join(OUT, "rebuild", clone, "build-windows", "release", "2") for clone in "ab"]
     names = sorted(os.listdir(rebuilt[0]))
-    check(names == ["OperatorVelm-2-setup.exe", "OperatorVelm-2.zip", "Version.json"],
+    check(names == ["OperatorVelm-2-setup.exe", "OperatorVelm-2.zip", "Version.json", "build-info.txt"],
           "the rebuild holds %s" % names)
     differ = [name for name in names if not same(*(os.path.join(folder, name) for folder in rebuilt))]
     check(not differ, "two rebuilds of one commit differ in %s" % differ)
+    with open(os.path.join(OUT, "rebuild", "commit")) as written:  # by windows-check.sh, where git is
+        commit = written.read().strip()
+    with open(os.path.join(rebuilt[0], "build-info.txt")) as info:
+        lines = info.read().splitlines()
+    check("commit: " + commit in lines and "Version.json: signed with 2 key(s)" in lines
+          and "%s  %s" % (digest(os.path.join(rebuilt[0], SETUP2)), SETUP2) in lines,
+          "the build info does not name the commit %s, both keys and the installer: %s" % (commit, lines))
+    step("20. both rebuilds' build info is the same and names the commit:\n  " + "\n  ".join(lines))
     step("20. release 2 rebuilt from two fresh clones, at two times: installer, zip and Version.json are the same"
          " bytes; the installer's SHA-256 is %s" % digest(os.path.join(rebuilt[0], SETUP2)))
     diff = subprocess.run(["diff", "-r", "-q", unpacked(1), unpacked(2)], capture_output=True, text=True).stdout
