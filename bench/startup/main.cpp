@@ -5,6 +5,7 @@
 // for loading the TLS library. One measurement per process, so that every run
 // pays the toolkit's first-use costs alike.
 #include "operatorvelm.h"
+#include "updatelog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -53,10 +55,14 @@ int main(int argc, char *argv[])
     timer.start();
     QApplication application(argc, argv);
     std::unique_ptr<QMainWindow> window;
-    if (velm)
+    // As the program starts: its update log too, which the check writes at once.
+    std::optional<UpdateLog> log;
+    if (velm) {
+        log.emplace(QStringLiteral("OperatorVelm"));
         window = std::make_unique<OperatorVelm>();
-    else
+    } else {
         window = bareWindow();
+    }
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get(), 10000)) {
         std::fprintf(stderr, "window not exposed\n");
