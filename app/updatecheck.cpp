@@ -11,8 +11,6 @@
 
 using namespace Qt::StringLiterals;
 
-Q_LOGGING_CATEGORY(velmUpdate, "velm.update", QtInfoMsg)
-
 namespace {
 
 // The keys the server's manifest may be signed with, fixed at build time

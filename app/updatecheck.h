@@ -1,16 +1,13 @@
 #pragma once
 
-#include <QLoggingCategory>
+#include "updatelog.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
 
 #include <chrono>
 #include <optional>
-
-// The update path's messages: the check, its outcome and the start of the
-// updater. They also go to the folder's log (UpdateLog).
-Q_DECLARE_LOGGING_CATEGORY(velmUpdate)
 
 // The check made once at start: one GET of the server's manifest, bounded
 // in size and in silence, compared with version.json in the working

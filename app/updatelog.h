@@ -1,14 +1,19 @@
 #pragma once
 
+#include <QLoggingCategory>
 #include <QString>
 #include <QtGlobal>
 
-// While it lives, the update path's messages (category velm.update) are
-// also appended to OperatorVelm.log in the working directory, the log that
-// Updater and the installer write too, for support to read: one line each,
-// "yyyy-MM-dd HH:mm:ss <program>: <message>". Every message still goes on
-// to the handler before it. The tool windows' lines, which carry the
-// operator's figures, stay out.
+// The update path's messages: the check, its outcome and the start of the
+// updater. They also go to the folder's log while an UpdateLog lives.
+Q_DECLARE_LOGGING_CATEGORY(velmUpdate)
+
+// While it lives, messages of velmUpdate are also appended to
+// OperatorVelm.log in the working directory, the log that Updater and the
+// installer write too, for support to read: one line each,
+// "yyyy-MM-dd HH:mm:ss <program>: <message>", the message as logText makes
+// it. Every message still goes on, unchanged, to the handler before it. The
+// tool windows' lines, which carry the operator's figures, stay out.
 class UpdateLog final
 {
     Q_DISABLE_COPY_MOVE(UpdateLog)
@@ -18,7 +23,19 @@ public:
     ~UpdateLog();
 };
 
+// A message as one line of the log may hold it, whoever wrote its words:
+// every character that could end or redraw a line (C0 and C1 controls, DEL,
+// U+2028, U+2029, the bidirectional controls) as a visible escape (\x0D,
+// \u2028), every address without its query and fragment, and at most 1,000
+// characters, a cut one ending in a note that says so.
+QString logText(const QString &message);
+
 // Appends one line to the log at path in UTF-8, moving a log past 1 MiB to
-// <name>.1.log (replacing an older one) first. A log that cannot be written
-// costs nothing: false, and no more.
+// <name>.1.log (replacing an older one) first. Safe with other processes
+// appending and rotating at once: rotation happens only under the lock
+// <path>.lock, which Updater takes too, and every line goes to the end of
+// the file as it is then (Windows: FILE_APPEND_DATA, as the installer
+// appends). Without the lock the line is appended all the same, unrotated.
+// True once the file has taken the whole line; a log that cannot be
+// written costs nothing else.
 bool appendLogLine(const QString &path, const QString &line);

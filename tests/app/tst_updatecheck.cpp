@@ -7,6 +7,7 @@
 
 #include "localserver.h"
 #include "logcapture.h"
+#include "logfile.h"
 #include "lookup.h"
 #include "manifest.h"
 #include "messageboxcatcher.h"
@@ -151,6 +152,8 @@ private slots:
     void cleanup();
     void outcome_data();
     void outcome();
+    void lineRule_data();
+    void lineRule();
     void clickStartsUpdater_data();
     void clickStartsUpdater();
     void updaterThatCannotStart();
@@ -370,6 +373,28 @@ void TestUpdateCheck::outcome()
         QCOMPARE(localServer.requests().first().method, QByteArray("GET"));
         QCOMPARE(localServer.requests().first().target, manifestPath.toUtf8());
     }
+}
+
+void TestUpdateCheck::lineRule_data()
+{
+    addLineRuleRows();
+}
+
+// Whatever the host, the manifest or the network library put into a
+// message, the log gains exactly one line, and it holds the rule's text.
+void TestUpdateCheck::lineRule()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, text);
+    QCOMPARE(logText(message), text);
+    {
+        const LogCapture quiet;
+        const UpdateLog fileLog(u"OperatorVelm"_s);
+        qCInfo(velmUpdate).noquote() << message;
+    }
+    const QStringList lines = viewedLines(u"OperatorVelm.log"_s);
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.first().section(u' ', 2), u"OperatorVelm: "_s + text);
 }
 
 bool TestUpdateCheck::offerUpdate(LocalServer &server, const QString &address)

@@ -2,7 +2,10 @@
 
 #include "filedownloader.h"
 #include "localserver.h"
+#include "logcapture.h"
+#include "logfile.h"
 #include "messageboxcatcher.h"
+#include "updaterlog.h"
 
 #include <QDir>
 #include <QGridLayout>
@@ -31,6 +34,8 @@ private slots:
     void progress();
     void unannouncedSizeLeavesBar();
     void closingMidTransferLeavesNothing();
+    void lineRule_data();
+    void lineRule();
 
 private:
     static QStringList tmpEntries()
@@ -238,6 +243,27 @@ void TestUpdaterWindow::closingMidTransferLeavesNothing()
     QTest::qWait(700); // past the end of the body
     QCOMPARE(catcher.boxes().size(), 0);
     QCOMPARE(tmpEntries(), QStringList());
+}
+
+void TestUpdaterWindow::lineRule_data()
+{
+    addLineRuleRows();
+}
+
+// The same rule as OperatorVelm's, in Updater's own copy.
+void TestUpdaterWindow::lineRule()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, text);
+    QCOMPARE(logText(message), text);
+    {
+        const LogCapture quiet;
+        const UpdaterLog fileLog;
+        qCInfo(updaterLog).noquote() << message;
+    }
+    const QStringList lines = viewedLines(u"OperatorVelm.log"_s);
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.first().section(u' ', 2), u"Updater: "_s + text);
 }
 
 QTEST_MAIN(TestUpdaterWindow)
