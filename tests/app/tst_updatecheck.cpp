@@ -12,6 +12,7 @@
 #include "manifest.h"
 #include "messageboxcatcher.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -154,6 +155,7 @@ private slots:
     void outcome();
     void lineRule_data();
     void lineRule();
+    void twoWritersAtOnce();
     void clickStartsUpdater_data();
     void clickStartsUpdater();
     void updaterThatCannotStart();
@@ -552,5 +554,29 @@ void TestUpdateCheck::windowGoesBeforeTheRequestLeaves()
         QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QAbstractSocket::UnconnectedState, 2000);
 }
 
-QTEST_MAIN(TestUpdateCheck)
+// Two processes find the log due for rotation at the same moment, round
+// after round: the one that rotates second must not drop what the first
+// moved to .1.log, and no line may be lost or written over.
+void TestUpdateCheck::twoWritersAtOnce()
+{
+    constexpr int rounds = 30;
+    constexpr int lines = 10;
+    const TwoWriterCount count = appendFromTwoProcesses(&appendLogLine, rounds, lines);
+    QCOMPARE(count.written, qsizetype(2) * rounds * lines);
+    QCOMPARE(count.found, count.written);
+    QCOMPARE(count.other, 0);
+    QCOMPARE(count.olderWhole, rounds);
+}
+
+int main(int argc, char *argv[])
+{
+    // Before the application object: the child only appends.
+    if (runAsChildLogWriter(&appendLogLine))
+        return 0;
+    QApplication application(argc, argv);
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    TestUpdateCheck test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_updatecheck.moc"

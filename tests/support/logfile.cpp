@@ -1,8 +1,14 @@
 #include "logfile.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <chrono>
 
 using namespace Qt::StringLiterals;
 
@@ -48,4 +54,105 @@ QStringList viewedLines(const QString &path)
     if (!lines.isEmpty() && lines.constLast().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+namespace {
+
+QString writerLine(const QString &writer, int round, int index)
+{
+    // About as long as a line of the check's.
+    return u"2026-12-09 03:00:00 %1: line %2 of round %3 "_s.arg(writer).arg(index).arg(round)
+        + QString(60, u'=');
+}
+
+const QByteArray earlierLine = "2026-12-08 10:00:00 OperatorVelm: earlier line ";
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Microseconds of the system clock, which both processes read alike.
+qint64 now()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// Spins rather than sleeps, so that both processes start within
+// microseconds of each other.
+void waitUntil(qint64 start)
+{
+    while (now() < start) {
+    }
+}
+
+} // namespace
+
+bool runAsChildLogWriter(LogWriter writer)
+{
+    if (!qEnvironmentVariableIsSet("VELM_CHILD_LOG"))
+        return false;
+    waitUntil(qEnvironmentVariable("VELM_CHILD_LOG_START").toLongLong());
+    const QString path = qEnvironmentVariable("VELM_CHILD_LOG");
+    const int round = qEnvironmentVariableIntValue("VELM_CHILD_LOG_ROUND");
+    const int lines = qEnvironmentVariableIntValue("VELM_CHILD_LOG_LINES");
+    for (int i = 0; i < lines; ++i)
+        writer(path, writerLine(u"child"_s, round, i));
+    return true;
+}
+
+TwoWriterCount appendFromTwoProcesses(LogWriter writer, int rounds, int lines)
+{
+    const QString path = u"OperatorVelm.log"_s;
+    const QString older = u"OperatorVelm.1.log"_s;
+    QByteArray before;
+    for (int i = 0; before.size() <= (qsizetype(1) << 20); ++i)
+        before += earlierLine + QByteArray::number(i) + '\n';
+
+    TwoWriterCount count;
+    for (int round = 0; round < rounds; ++round) {
+        QFile::remove(older);
+        QFile log(path);
+        if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate) || log.write(before) != before.size())
+            return count;
+        log.close();
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"VELM_CHILD_LOG"_s, QFileInfo(path).absoluteFilePath());
+        environment.insert(u"VELM_CHILD_LOG_ROUND"_s, QString::number(round));
+        environment.insert(u"VELM_CHILD_LOG_LINES"_s, QString::number(lines));
+        // Time enough for the child to start.
+        const qint64 start = now() + 150000;
+        environment.insert(u"VELM_CHILD_LOG_START"_s, QString::number(start));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        if (!child.waitForStarted(10000))
+            return count;
+        waitUntil(start);
+        for (int i = 0; i < lines; ++i)
+            writer(path, writerLine(u"parent"_s, round, i));
+        child.waitForFinished(30000);
+
+        count.olderWhole += readAll(older).startsWith(before) ? 1 : 0;
+        QHash<QByteArray, int> tally;
+        for (const QString &writerName : {u"parent"_s, u"child"_s}) {
+            for (int i = 0; i < lines; ++i)
+                tally.insert(writerLine(writerName, round, i).toUtf8(), 0);
+        }
+        QList<QByteArray> seen = (readAll(older) + readAll(path)).split('\n');
+        seen.removeLast(); // after the last line end
+        for (const QByteArray &line : std::as_const(seen)) {
+            if (tally.contains(line))
+                ++tally[line];
+            else if (!line.startsWith(earlierLine))
+                ++count.other;
+        }
+        for (const int times : std::as_const(tally))
+            count.found += times == 1 ? 1 : 0;
+        count.written += 2 * qsizetype(lines);
+    }
+    return count;
 }

@@ -7,6 +7,7 @@
 #include "messageboxcatcher.h"
 #include "updaterlog.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QGridLayout>
 #include <QMenuBar>
@@ -36,6 +37,7 @@ private slots:
     void closingMidTransferLeavesNothing();
     void lineRule_data();
     void lineRule();
+    void twoWritersAtOnce();
 
 private:
     static QStringList tmpEntries()
@@ -266,5 +268,29 @@ void TestUpdaterWindow::lineRule()
     QCOMPARE(lines.first().section(u' ', 2), u"Updater: "_s + text);
 }
 
-QTEST_MAIN(TestUpdaterWindow)
+// Two processes find the log due for rotation at the same moment, round
+// after round: the one that rotates second must not drop what the first
+// moved to .1.log, and no line may be lost or written over.
+void TestUpdaterWindow::twoWritersAtOnce()
+{
+    constexpr int rounds = 30;
+    constexpr int lines = 10;
+    const TwoWriterCount count = appendFromTwoProcesses(&appendLogLine, rounds, lines);
+    QCOMPARE(count.written, qsizetype(2) * rounds * lines);
+    QCOMPARE(count.found, count.written);
+    QCOMPARE(count.other, 0);
+    QCOMPARE(count.olderWhole, rounds);
+}
+
+int main(int argc, char *argv[])
+{
+    // Before the application object: the child only appends.
+    if (runAsChildLogWriter(&appendLogLine))
+        return 0;
+    QApplication application(argc, argv);
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    TestUpdaterWindow test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_updaterwindow.moc"
