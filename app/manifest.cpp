@@ -1,6 +1,5 @@
 #include "manifest.h"
 
-#include "updatecheck.h"
 #include "updatesignature.h"
 
 #include <QDebug>
@@ -21,8 +20,8 @@ Manifest fromDocument(const QJsonDocument &document)
 {
     Manifest manifest;
     if (!document.isObject()) {
-        qCWarning(velmUpdate).noquote() << u"Document is not object"_s;
         manifest.releaseNumber = 1;
+        manifest.problem = u"is not a JSON object"_s;
         return manifest;
     }
     const QJsonObject object = document.object();
@@ -71,7 +70,7 @@ QByteArray decodedSignature(const QString &text)
 QString unsignedReason(const Manifest &remote, const QList<QByteArray> &updateKeys)
 {
     if (remote.signatures.isEmpty())
-        return u"carries no signature (\"Signature\")"_s;
+        return u"its Version.json carries no signature (\"Signature\")"_s;
     const QByteArray message = signedBytes(remote);
     bool anyWellFormed = false;
     bool matched = false;
@@ -135,26 +134,50 @@ QString repairedManifestText(const QString &text)
     return repaired;
 }
 
-Manifest readManifest(const QByteArray &jsonData)
+namespace {
+
+// A manifest as read, and for a text that does not parse even after
+// repair, the parser's reason and the repaired text.
+struct Reading
+{
+    Manifest manifest;
+    QString parseError;
+    QString repairedText;
+};
+
+Reading read(const QByteArray &jsonData)
 {
     // Valid JSON is taken as it is: the repair would break strings that hold
     // a word and a colon (an address with a port) or an escaped quote.
     QJsonParseError strictError;
     const QJsonDocument strict = QJsonDocument::fromJson(jsonData, &strictError);
     if (strictError.error == QJsonParseError::NoError)
-        return fromDocument(strict);
+        return {fromDocument(strict), {}, {}};
 
-    const QString repairedText = repairedManifestText(QString::fromUtf8(jsonData));
+    Reading reading;
+    reading.repairedText = repairedManifestText(QString::fromUtf8(jsonData));
     QJsonParseError repairedError;
-    const QJsonDocument repaired = QJsonDocument::fromJson(repairedText.toUtf8(), &repairedError);
-    if (repairedError.error != QJsonParseError::NoError) {
-        qCWarning(velmUpdate).noquote() << u"JSON parse error:"_s << repairedError.errorString();
-        qDebug().noquote() << u"Ошибка в парсинге: "_s + repairedText;
-        Manifest unreadable;
-        unreadable.releaseNumber = 1;
-        return unreadable;
+    const QJsonDocument repaired = QJsonDocument::fromJson(reading.repairedText.toUtf8(), &repairedError);
+    if (repairedError.error == QJsonParseError::NoError)
+        return {fromDocument(repaired), {}, {}};
+    reading.parseError = repairedError.errorString();
+    reading.manifest.releaseNumber = 1;
+    reading.manifest.problem = u"does not parse (%1)"_s.arg(reading.parseError);
+    return reading;
+}
+
+} // namespace
+
+Manifest readManifest(const QByteArray &jsonData)
+{
+    const Reading reading = read(jsonData);
+    if (!reading.parseError.isEmpty()) {
+        qWarning().noquote() << u"JSON parse error:"_s << reading.parseError;
+        qDebug().noquote() << u"Ошибка в парсинге: "_s + reading.repairedText;
+    } else if (!reading.manifest.problem.isEmpty()) {
+        qWarning().noquote() << u"Document is not object"_s;
     }
-    return fromDocument(repaired);
+    return reading.manifest;
 }
 
 QList<QByteArray> updateKeysFromText(const QString &text)
@@ -173,38 +196,34 @@ QList<QByteArray> updateKeysFromText(const QString &text)
     return keys;
 }
 
-UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText,
-                             const QList<QByteArray> &updateKeys)
+UpdateOffer compareManifests(const Manifest &remote, const Manifest &local, const QList<QByteArray> &updateKeys)
 {
-    const Manifest remote = readManifest(remoteText);
-    const Manifest local = readManifest(localText);
-
     UpdateOffer offer;
     offer.remoteRelease = remote.releaseNumber;
     offer.localRelease = local.releaseNumber;
+    if (!local.problem.isEmpty())
+        offer.localProblem = u"version.json "_s + local.problem;
+    if (!remote.problem.isEmpty()) {
+        offer.refusal = u"its Version.json "_s + remote.problem;
+        return offer;
+    }
     if (local.releaseNumber >= remote.releaseNumber)
         return offer;
     if (remote.downloadUrl.isEmpty()) {
-        qCWarning(velmUpdate).noquote()
-            << u"The server's Version.json offers release %1 but names no "
-               u"address (\"URL\"); the update is not offered"_s.arg(remote.releaseNumber);
+        offer.refusal = u"its Version.json names no address (\"URL\")"_s;
         return offer;
+    }
+    // The signature first: the words of an address nobody signed stay out
+    // of the log.
+    if (!updateKeys.isEmpty()) {
+        offer.refusal = unsignedReason(remote, updateKeys);
+        if (!offer.refusal.isEmpty())
+            return offer;
     }
     if (!isDownloadAddress(remote.downloadUrl)) {
-        qCWarning(velmUpdate).noquote()
-            << u"The server's Version.json offers release %1 but its address (\"URL\") "
-               u"\"%2\" is not an absolute http or https address with a host; the update "
-               u"is not offered"_s.arg(QString::number(remote.releaseNumber), remote.downloadUrl);
+        offer.refusal = u"its address (\"URL\") \"%1\" is not an absolute http or https address with a "
+                        u"host"_s.arg(addressForTheLog(remote.downloadUrl));
         return offer;
-    }
-    if (!updateKeys.isEmpty()) {
-        const QString reason = unsignedReason(remote, updateKeys);
-        if (!reason.isEmpty()) {
-            qCWarning(velmUpdate).noquote()
-                << u"The server's Version.json offers release %1 but %2; the update is not "
-                   u"offered"_s.arg(QString::number(remote.releaseNumber), reason);
-            return offer;
-        }
     }
     offer.available = true;
     // As written: the updater reads it the same way.
@@ -212,9 +231,16 @@ UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &loc
     return offer;
 }
 
+UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText,
+                             const QList<QByteArray> &updateKeys)
+{
+    return compareManifests(read(remoteText).manifest, read(localText).manifest, updateKeys);
+}
+
 QString addressForTheLog(const QString &address)
 {
-    return QUrl(address).adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
+    static const QRegularExpression queryOrFragment(u"[?#]"_s);
+    return address.left(address.indexOf(queryOrFragment));
 }
 
 QString defaultUpdaterProgram(const QString &applicationDir)

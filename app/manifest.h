@@ -23,15 +23,24 @@ struct Manifest
     QStringList signatures;
     // Whether "Signature" was written as a JSON array.
     bool signatureList = false;
+    // Why the text counts as release 1, in the log's words: "does not parse
+    // (<the parser's reason>)" or "is not a JSON object"; empty when read.
+    QString problem;
 };
 
-// The outcome of one update check.
+// The outcome of one update check, with why.
 struct UpdateOffer
 {
     bool available = false;
     QString downloadUrl; // set only when available
     int remoteRelease = 0;
     int localRelease = 0;
+    // Why nothing is offered although there may be a newer release: the
+    // server's manifest unreadable, or a newer one refused. Empty when
+    // offered or when the server's release is simply not newer.
+    QString refusal;
+    // Why version.json counts as release 1; empty when it was read.
+    QString localProblem;
 };
 
 // The address of the server's manifest on the given host (a port may follow
@@ -43,8 +52,8 @@ QUrl manifestUrl(const QString &host);
 QString repairedManifestText(const QString &text);
 
 // Reads a manifest as strict JSON, and only when that fails as repaired
-// text. Logs the parse error of the repaired text and a top level that is
-// not an object.
+// text. Logs (as getVersion does) the parse error of the repaired text and
+// the repaired text, or a top level that is not an object.
 Manifest readManifest(const QByteArray &jsonData);
 
 // What a manifest's "Signature" signs: the release number in decimal, a
@@ -61,18 +70,21 @@ bool carriesSha256Digest(const QString &address);
 // verifies nothing, so that a mistyped key never lets unsigned releases in.
 QList<QByteArray> updateKeysFromText(const QString &text);
 
-// Compares the server's manifest with the local one (read in that order).
-// A newer release is offered only with an absolute http or https address
-// that names a host, since the updater could do nothing with any other.
-// With update keys (32-byte Ed25519 public keys; none for an unsigned
-// build) it is offered only when one of its signatures verifies under one
-// of the keys and its address carries a SHA-256 digest, so that the file is
-// pinned as well.
+// Compares the server's manifest with the local one, and says why nothing
+// is offered; logs nothing. A server's manifest that is no JSON object is
+// never offered. With update keys (32-byte Ed25519 public keys; none for an
+// unsigned build) a newer release is offered only when one of its
+// signatures verifies under one of the keys and its address carries a
+// SHA-256 digest, so that the file is pinned as well. Its address must be
+// an absolute http or https address that names a host, since the updater
+// could do nothing with any other.
+UpdateOffer compareManifests(const Manifest &remote, const Manifest &local, const QList<QByteArray> &updateKeys);
+// The same for the two texts, read without a line logged.
 UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText,
                              const QList<QByteArray> &updateKeys);
 
-// The address as the log may show it: without query and fragment, which
-// may carry tokens.
+// The address as the log may show it: as written, up to its query or
+// fragment, which may carry tokens.
 QString addressForTheLog(const QString &address);
 
 // The updater that ships beside OperatorVelm in applicationDir.

@@ -4,9 +4,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslError>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -74,6 +76,35 @@ void boundManifestRequest(QNetworkReply *reply, std::chrono::milliseconds silenc
     silenceTimer->start();
 }
 
+// A failed reply as the log may show it: the error's kind, the certificate's
+// problems and the address up to its query. Not errorString(), which
+// quotes the address whole and the server's own status text.
+QString failureForTheLog(const QNetworkReply *reply, const QStringList &certificateProblems)
+{
+    QString text = QString::fromLatin1(QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(reply->error()));
+    if (!certificateProblems.isEmpty())
+        text += u" ("_s + certificateProblems.join(u"; "_s) + u')';
+    return text + u" at "_s + addressForTheLog(reply->url().toString());
+}
+
+// The outcome in one line, with why nothing is offered or why version.json
+// counts as release 1, as a warning when either is said.
+void logOutcome(const UpdateOffer &offer)
+{
+    const QString local = offer.localProblem.isEmpty()
+                            ? QString::number(offer.localRelease)
+                            : u"%1, as %2"_s.arg(QString::number(offer.localRelease), offer.localProblem);
+    const QString verdict = offer.available         ? u"offered at "_s + addressForTheLog(offer.downloadUrl)
+                          : offer.refusal.isEmpty() ? u"nothing newer"_s
+                                                    : u"not offered: "_s + offer.refusal;
+    const QString line =
+        u"This is release %1; the server's is %2, %3"_s.arg(local, QString::number(offer.remoteRelease), verdict);
+    if (offer.refusal.isEmpty() && offer.localProblem.isEmpty())
+        qCInfo(velmUpdate).noquote() << line;
+    else
+        qCWarning(velmUpdate).noquote() << line;
+}
+
 } // namespace
 
 UpdateCheck::UpdateCheck(const QUrl &manifestAddress, QObject *parent)
@@ -102,6 +133,10 @@ void UpdateCheck::start()
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = manager->get(request);
     boundManifestRequest(reply, silenceLimit);
+    connect(reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError> &errors) {
+        for (const QSslError &error : errors)
+            certificateProblems.append(error.errorString());
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply, manager] {
         reply->deleteLater();
         manager->deleteLater();
@@ -112,7 +147,7 @@ void UpdateCheck::start()
                 qCWarning(velmUpdate).noquote()
                     << u"The update server could not be asked for Version.json%1: %2; the update is not "
                        u"offered"_s.arg(status ? u" (HTTP status %1)"_s.arg(status) : QString(),
-                                        reply->errorString());
+                                        failureForTheLog(reply, certificateProblems));
             }
             report(Outcome::Failed);
             return;
@@ -121,14 +156,11 @@ void UpdateCheck::start()
             report(Outcome::Failed);
             return;
         }
-        const UpdateOffer offer = compareManifests(reply->readAll(), *localText, builtInUpdateKeys());
-        const QString verdict = offer.available ? u"offered at "_s + addressForTheLog(offer.downloadUrl)
-                              : offer.remoteRelease > offer.localRelease ? u"not offered"_s
-                                                                         : u"nothing newer"_s;
-        qCInfo(velmUpdate).noquote() << u"This is release %1; the server's is %2, %3"_s
-                                            .arg(offer.localRelease)
-                                            .arg(offer.remoteRelease)
-                                            .arg(verdict);
+        // The server's first, then ours: the order of their lines.
+        const Manifest remote = readManifest(reply->readAll());
+        const Manifest local = readManifest(*localText);
+        const UpdateOffer offer = compareManifests(remote, local, builtInUpdateKeys());
+        logOutcome(offer);
         report(offer.available ? Outcome::Offered : Outcome::Current, offer.downloadUrl);
     });
 }

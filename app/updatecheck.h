@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <chrono>
@@ -11,7 +12,7 @@
 
 // The check made once at start: one GET of the server's manifest, bounded
 // in size and in silence, compared with version.json in the working
-// directory. Reports one outcome, with its reason in the log.
+// directory. Reports one outcome and logs it, with its reason, in one line.
 class UpdateCheck final : public QObject
 {
     Q_OBJECT
@@ -46,4 +47,6 @@ private:
     std::chrono::milliseconds silenceLimit = defaultSilenceLimit;
     // version.json as read at the start; none when it could not be read.
     std::optional<QByteArray> localText;
+    // What the TLS library found wrong with the server's certificate.
+    QStringList certificateProblems;
 };

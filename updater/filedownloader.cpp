@@ -3,6 +3,7 @@
 #include "sha256.h"
 
 #include <QDebug>
+#include <QMetaEnum>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -281,17 +282,24 @@ bool FileDownloader::openTarget()
     return target->open(QIODevice::WriteOnly);
 }
 
-void FileDownloader::failTransfer(const QString &text)
+void FileDownloader::fail(const QString &text, const QString &logText)
 {
     cancel();
     qDebug() << "Error downloading file:" << text;
+    failureLogText = logText;
     emit downloadError(text);
+}
+
+void FileDownloader::failTransfer(const QString &text)
+{
+    fail(text, text);
 }
 
 void FileDownloader::failSave()
 {
     cancel();
     qDebug() << "Failed to save the file.";
+    failureLogText = saveFailedText();
     emit downloadError(saveFailedText());
 }
 
@@ -304,9 +312,13 @@ void FileDownloader::onFileDownloaded(QNetworkReply *reply)
     silenceTimer.stop();
 
     if (reply->error() != QNetworkReply::NoError) {
-        target.reset();
-        qDebug() << "Error downloading file:" << reply->errorString();
-        emit downloadError(reply->errorString());
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const QString address = reply->url().toString();
+        fail(reply->errorString(),
+             u"%1%2 at %3"_s.arg(
+                 QString::fromLatin1(QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(reply->error())),
+                 status.isValid() ? u" (HTTP status %1)"_s.arg(status.toInt()) : QString(),
+                 address.left(address.indexOf(QRegularExpression(u"[?#]"_s)))));
         return;
     }
     if (!bodyIsTheFile(reply)) {

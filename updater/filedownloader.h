@@ -52,6 +52,11 @@ public:
     // fails; 30 s unless set.
     void setSilenceLimit(std::chrono::milliseconds limit);
     std::chrono::milliseconds silenceLimit() const;
+    // The latest failure as the log may show it: the text emitted, except
+    // that a network failure is named by its kind, its HTTP status and the
+    // address up to its query, never by the library's text, which quotes
+    // the address whole and the server's own status text.
+    const QString &failureForTheLog() const { return failureLogText; }
 
 signals:
     void downloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
@@ -67,11 +72,13 @@ private:
     bool openTarget();
     void failSave();
     void failTransfer(const QString &text);
+    void fail(const QString &text, const QString &logText);
 
     QNetworkAccessManager manager;
     QTimer silenceTimer;
     QString fileName;
     QString savePath;
+    QString failureLogText;
     QPointer<QNetworkReply> activeReply;
     std::unique_ptr<QSaveFile> target;
     // Set only when the address names the file's digest.

@@ -40,7 +40,7 @@ Updater::Updater(const QString &url, QWidget *parent)
     connect(
         downloader, &FileDownloader::downloadError, this,
         [this](const QString &error) {
-            qCWarning(updaterLog).noquote() << u"Download Error: "_s + error;
+            qCWarning(updaterLog).noquote() << u"Download Error: "_s + downloader->failureForTheLog();
             QMessageBox::critical(this, u"Download Error"_s, error);
             close();
         },

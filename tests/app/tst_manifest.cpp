@@ -14,19 +14,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString noAddressWarning =
-    u"The server's Version.json offers release 5 but names no address (\"URL\"); the update is not offered"_s;
+const QString noAddress = u"its Version.json names no address (\"URL\")"_s;
+const QString noSignature = u"its Version.json carries no signature (\"Signature\")"_s;
 
-QString unusableAddressWarning(const QString &address)
+QString unusableAddress(const QString &address)
 {
-    return u"The server's Version.json offers release 5 but its address (\"URL\") \""_s + address
-         + u"\" is not an absolute http or https address with a host; the update is not offered"_s;
-}
-
-QString unsignedWarning(int releaseNumber, const QString &reason)
-{
-    return u"The server's Version.json offers release %1 but %2; the update is not offered"_s.arg(
-        QString::number(releaseNumber), reason);
+    return u"its address (\"URL\") \""_s + address + u"\" is not an absolute http or https address with a host"_s;
 }
 
 QByteArray manifestText(int releaseNumber, const QString &address, const QString &signature)
@@ -217,7 +210,8 @@ void TestManifest::compare_data()
     QTest::addColumn<QByteArray>("local");
     QTest::addColumn<bool>("available");
     QTest::addColumn<QString>("downloadUrl");
-    QTest::addColumn<QStringList>("warnings");
+    // Why: the refusal, then why version.json counts as release 1, each if any.
+    QTest::addColumn<QStringList>("reasons");
     // The build's update keys: raw Ed25519 public keys, none for none.
     QTest::addColumn<QList<QByteArray>>("updateKeys");
 
@@ -235,13 +229,13 @@ void TestManifest::compare_data()
         << QByteArray(R"({Version: 5, URL: "https://u.example/OperatorVelm-5.exe"})")
         << QByteArray("{Version: 4}") << true << address << QStringList() << noKey;
     QTest::newRow("newer, no URL") << QByteArray(R"({"Version": 5})") << QByteArray(R"({"Version": 4})")
-                                   << false << QString() << QStringList {noAddressWarning} << noKey;
+                                   << false << QString() << QStringList {noAddress} << noKey;
     QTest::newRow("newer, empty URL")
         << QByteArray(R"({"Version": 5, "URL": ""})") << QByteArray(R"({"Version": 4})") << false << QString()
-        << QStringList {noAddressWarning} << noKey;
+        << QStringList {noAddress} << noKey;
     QTest::newRow("newer, URL not a string")
         << QByteArray(R"({"Version": 5, "URL": ["x"]})") << QByteArray(R"({"Version": 4})") << false
-        << QString() << QStringList {noAddressWarning} << noKey;
+        << QString() << QStringList {noAddress} << noKey;
     // Only what the updater can download from is offered.
     const QByteArray four = R"({"Version": 4})";
     for (const QString &unusable :
@@ -252,7 +246,7 @@ void TestManifest::compare_data()
         const QByteArray remote =
             QJsonDocument(QJsonObject {{u"Version"_s, 5}, {u"URL"_s, unusable}}).toJson();
         QTest::addRow("newer, URL \"%s\"", qPrintable(unusable))
-            << remote << four << false << QString() << QStringList {unusableAddressWarning(unusable)}
+            << remote << four << false << QString() << QStringList {unusableAddress(unusable)}
             << noKey;
     }
     // A usable address goes on exactly as written, not as QUrl would spell it.
@@ -261,13 +255,25 @@ void TestManifest::compare_data()
         << true << u"HTTP://U.Example:8080/files/Файл 5.exe?a=b c"_s << QStringList() << noKey;
     QTest::newRow("empty local file")
         << QByteArray(R"({"Version": 2, "URL": "https://u/f.exe"})") << QByteArray() << true
-        << u"https://u/f.exe"_s << QStringList {parseErrorLine(QString())} << noKey;
+        << u"https://u/f.exe"_s << QStringList {u"version.json "_s + parseProblem(QString())} << noKey;
     QTest::newRow("unreadable remote above a zero local")
         << QByteArray("oops") << QByteArray(R"({"Version": 0})") << false << QString()
-        << QStringList {parseErrorLine(u"oops"_s),
-                        u"The server's Version.json offers release 1 but names no address (\"URL\"); "
-                        u"the update is not offered"_s}
-        << noKey;
+        << QStringList {u"its Version.json "_s + parseProblem(u"oops"_s)} << noKey;
+    // A captive portal's page: never "nothing newer", whatever the numbers.
+    QTest::newRow("unreadable remote below the local")
+        << QByteArray("<html>Sign in</html>") << QByteArray(R"({"Version": 3})") << false << QString()
+        << QStringList {u"its Version.json "_s + parseProblem(u"<html>Sign in</html>"_s)} << noKey;
+    QTest::newRow("remote not an object")
+        << QByteArray(R"([5])") << QByteArray(R"({"Version": 0})") << false << QString()
+        << QStringList {u"its Version.json is not a JSON object"_s} << noKey;
+    // An unsigned manifest's address stays out of the log; a signed one's
+    // is shown up to its query.
+    QTest::newRow("unsigned refused address")
+        << manifestText(5, u"ftp://u.example/x.exe?token=1#sha256=00"_s, QString()) << four << false
+        << QString() << QStringList {noSignature} << QList<QByteArray> {keyA};
+    QTest::newRow("refused address with a query")
+        << manifestText(5, u"ftp://u.example/x.exe?token=1#sha256=00"_s, QString()) << four << false
+        << QString() << QStringList {unusableAddress(u"ftp://u.example/x.exe"_s)} << noKey;
     QTest::newRow("Version as a string")
         << QByteArray(R"({"Version": "5", "URL": "https://u/f.exe"})") << QByteArray(R"({"Version": 4})")
         << false << QString() << QStringList() << noKey;
@@ -285,33 +291,31 @@ void TestManifest::compare_data()
                             << QStringList() << onlyA;
     QTest::newRow("signed with another key")
         << manifestText(5, pinnedAddress, pinnedByB) << four << false << QString()
-        << QStringList {unsignedWarning(5, mismatch)} << onlyA;
+        << QStringList {mismatch} << onlyA;
     QString otherAddress = pinnedAddress;
     otherAddress[8] = u'v'; // https://v.example/...
     QTest::newRow("address changed after signing")
         << manifestText(5, otherAddress, pinnedByA) << four << false << QString()
-        << QStringList {unsignedWarning(5, mismatch)} << onlyA;
+        << QStringList {mismatch} << onlyA;
     QTest::newRow("number changed after signing")
         << manifestText(6, pinnedAddress, pinnedByA) << four << false << QString()
-        << QStringList {unsignedWarning(6, mismatch)} << onlyA;
+        << QStringList {mismatch} << onlyA;
     QTest::newRow("no signature") << manifestText(5, pinnedAddress, QString()) << four << false << QString()
-                                  << QStringList {unsignedWarning(5,
-                                                                  u"carries no signature (\"Signature\")"_s)}
+                                  << QStringList {noSignature}
                                   << onlyA;
     QString notBase64 = pinnedByA;
     notBase64[10] = u'*';
     QTest::newRow("signature not base64")
         << manifestText(5, pinnedAddress, notBase64) << four << false << QString()
-        << QStringList {unsignedWarning(5, malformed)} << onlyA;
+        << QStringList {malformed} << onlyA;
     const QString shortSignature =
         QString::fromLatin1(QByteArray::fromBase64(pinnedByA.toLatin1()).chopped(1).toBase64());
     QTest::newRow("signature of 63 bytes")
         << manifestText(5, pinnedAddress, shortSignature) << four << false << QString()
-        << QStringList {unsignedWarning(5, malformed)} << onlyA;
+        << QStringList {malformed} << onlyA;
     QTest::newRow("signed address without a digest")
         << manifestText(5, address, unpinnedByA) << four << false << QString()
-        << QStringList {unsignedWarning(
-               5, u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s)}
+        << QStringList {u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s}
         << onlyA;
     // Without a key the signature is not even looked at.
     QTest::newRow("no update key, another key's signature")
@@ -328,13 +332,13 @@ void TestManifest::compare_data()
                                                       << true << pinnedAddress << QStringList() << aAndB;
     QTest::newRow("two keys, signed with neither")
         << manifestText(5, pinnedAddress, pinnedByC) << four << false << QString()
-        << QStringList {unsignedWarning(5, mismatch)} << aAndB;
+        << QStringList {mismatch} << aAndB;
     QTest::newRow("two keys, address changed after signing")
         << manifestText(5, otherAddress, pinnedByB) << four << false << QString()
-        << QStringList {unsignedWarning(5, mismatch)} << aAndB;
+        << QStringList {mismatch} << aAndB;
     QTest::newRow("key that is not base64 still asks for a signature")
         << manifestText(5, pinnedAddress, QString()) << four << false << QString()
-        << QStringList {unsignedWarning(5, u"carries no signature (\"Signature\")"_s)}
+        << QStringList {noSignature}
         << QList<QByteArray> {QByteArray()};
 
     // "Signature" as a list: one signature under one built-in key will do.
@@ -356,24 +360,23 @@ void TestManifest::compare_data()
                                                   << four << true << pinnedAddress << QStringList() << onlyA;
     QTest::newRow("list, only unknown keys")
         << manifestText(5, pinnedAddress, QJsonArray {pinnedByB, pinnedByC}) << four << false << QString()
-        << QStringList {unsignedWarning(5, listMismatch)} << onlyA;
+        << QStringList {listMismatch} << onlyA;
     QTest::newRow("list, an unknown key and a broken signature")
         << manifestText(5, pinnedAddress, QJsonArray {pinnedByC, shortSignature}) << four << false
-        << QString() << QStringList {unsignedWarning(5, listMismatch)} << aAndB;
+        << QString() << QStringList {listMismatch} << aAndB;
     QTest::newRow("list, only broken signatures")
         << manifestText(5, pinnedAddress,
                         QJsonArray {notBase64, shortSignature, u""_s, 17, QJsonArray {pinnedByA}})
-        << four << false << QString() << QStringList {unsignedWarning(5, listMalformed)} << onlyA;
+        << four << false << QString() << QStringList {listMalformed} << onlyA;
     QTest::newRow("list, number changed after signing")
         << manifestText(6, pinnedAddress, QJsonArray {pinnedByA, pinnedByB}) << four << false << QString()
-        << QStringList {unsignedWarning(6, listMismatch)} << aAndB;
+        << QStringList {listMismatch} << aAndB;
     QTest::newRow("empty list") << manifestText(5, pinnedAddress, QJsonArray()) << four << false << QString()
-                                << QStringList {unsignedWarning(5, u"carries no signature (\"Signature\")"_s)}
+                                << QStringList {noSignature}
                                 << aAndB;
     QTest::newRow("list, signed address without a digest")
         << manifestText(5, address, QJsonArray {notBase64, unpinnedByA}) << four << false << QString()
-        << QStringList {unsignedWarning(
-               5, u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s)}
+        << QStringList {u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s}
         << onlyA;
 }
 
@@ -383,11 +386,12 @@ void TestManifest::compare()
     QFETCH(QByteArray, local);
     QFETCH(QList<QByteArray>, updateKeys);
 
-    LogCapture log;
     const UpdateOffer offer = compareManifests(remote, local, updateKeys);
     QTEST(offer.available, "available");
     QTEST(offer.downloadUrl, "downloadUrl");
-    QTEST(log.texts(QtWarningMsg), "warnings");
+    QStringList reasons {offer.refusal, offer.localProblem};
+    reasons.removeAll(QString());
+    QTEST(reasons, "reasons");
 }
 
 void TestManifest::updateKeys_data()

@@ -222,7 +222,8 @@ void LocalServer::answer(QTcpSocket *socket, const Request &request)
         response.headers.append({QByteArray("Content-Encoding"), QByteArray("gzip")});
     }
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
+    const QByteArray reason = response.reason.isNull() ? reasonPhrase(response.status) : response.reason;
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason
                     + "\r\nConnection: close\r\n";
     if (response.announcedLength != -2) {
         const qint64 length =

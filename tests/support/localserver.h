@@ -33,6 +33,8 @@ public:
     struct Response
     {
         int status = 200;
+        // The status line's text, as sent; null for the usual one.
+        QByteArray reason;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
         Compression compression = Compression::Never;

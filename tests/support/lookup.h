@@ -32,3 +32,11 @@ inline QString parseErrorLine(const QString &repairedText)
     QJsonDocument::fromJson(repairedText.toUtf8(), &error);
     return QStringLiteral("JSON parse error: ") + error.errorString();
 }
+
+// How the outcome of a check names such a text: with the parser's reason.
+inline QString parseProblem(const QString &repairedText)
+{
+    QJsonParseError error;
+    QJsonDocument::fromJson(repairedText.toUtf8(), &error);
+    return QStringLiteral("does not parse (%1)").arg(error.errorString());
+}

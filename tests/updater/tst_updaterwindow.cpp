@@ -12,6 +12,7 @@
 #include <QGridLayout>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -97,20 +98,31 @@ void TestUpdaterWindow::outcomes_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text"); // exact, or a part of the library's text
     QTest::addColumn<QString>("savedName");
+    // The beginning of Updater's last line in OperatorVelm.log, after "Updater: ".
+    QTest::addColumn<QString>("logged");
 
     QTest::newRow("success") << u"/files/app%20setup.exe?id=7"_s << int(QMessageBox::Information)
                              << u"Download Complete"_s << u"Update downloaded successfully!"_s
-                             << u"app setup.exe"_s;
-    QTest::newRow("404") << u"/missing.exe"_s << int(QMessageBox::Critical) << u"Download Error"_s
-                         << u"Not Found"_s << QString();
+                             << u"app setup.exe"_s << u"Saved tmp/app setup.exe, 15 bytes"_s;
+    // The error's kind and the address up to its query, never the
+    // library's text, which quotes both the query and the host's words.
+    QTest::newRow("404") << u"/missing.exe?token=SECRET"_s << int(QMessageBox::Critical) << u"Download Error"_s
+                         << u"Not Found"_s << QString()
+                         << u"Download Error: ContentNotFoundError (HTTP status 404) at http://127.0.0.1:"_s;
+    QTest::newRow("404, forged status text")
+        << u"/forged.exe"_s << int(QMessageBox::Critical) << u"Download Error"_s << u"Not Found"_s << QString()
+        << u"Download Error: ContentNotFoundError (HTTP status 404) at http://127.0.0.1:"_s;
     QTest::newRow("no address") << QString() << int(QMessageBox::Critical) << u"Download Error"_s
-                                << u"Protocol \"\" is unknown"_s << QString();
+                                << u"Protocol \"\" is unknown"_s << QString()
+                                << u"Download Error: ProtocolUnknownError at "_s;
     QTest::newRow("unusable name") << u"/files/"_s << int(QMessageBox::Critical) << u"Download Error"_s
-                                   << u"Failed to save the file"_s << QString();
+                                   << u"Failed to save the file"_s << QString()
+                                   << u"Download Error: Failed to save the file"_s;
     // Refused while the window is still being made.
     QTest::newRow("malformed digest")
         << u"/files/app%20setup.exe#sha256=0123"_s << int(QMessageBox::Critical) << u"Download Error"_s
-        << u"The SHA-256 digest in the address is not 64 hexadecimal digits"_s << QString();
+        << u"The SHA-256 digest in the address is not 64 hexadecimal digits"_s << QString()
+        << u"Download Error: The SHA-256 digest in the address is not 64 hexadecimal digits"_s;
 }
 
 void TestUpdaterWindow::outcomes()
@@ -128,10 +140,16 @@ void TestUpdaterWindow::outcomes()
     response.pieces = 3;
     server.setResponse(u"/files/app%20setup.exe"_s, response);
     server.setResponse(u"/files/"_s, response);
+    LocalServer::Response forged;
+    forged.status = 404;
+    forged.reason = "Not Found\r2026-12-09 03:00:00 Updater: Saved tmp/forged.exe, 1 bytes";
+    server.setResponse(u"/forged.exe"_s, forged);
     QVERIFY(server.listen());
 
     MessageBoxCatcher catcher;
     catcher.arm();
+    const LogCapture quiet;
+    const UpdaterLog fileLog;
     Updater window(pathAndQuery.isEmpty() ? QString() : server.url(pathAndQuery).toString());
     window.show();
     QTRY_VERIFY_WITH_TIMEOUT(!catcher.boxes().isEmpty(), 10000);
@@ -157,6 +175,15 @@ void TestUpdaterWindow::outcomes()
         QCOMPARE(saved.readAll(), body);
         QCOMPARE(window.findChild<QProgressBar *>()->value(), 100);
     }
+
+    // What support reads: Updater's lines only, each one line.
+    const QStringList lines = viewedLines(u"OperatorVelm.log"_s);
+    const QRegularExpression dated(u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d Updater: "_s);
+    QVERIFY(!lines.isEmpty());
+    QCOMPARE(lines.filter(dated).size(), lines.size());
+    QFETCH(QString, logged);
+    QVERIFY2(lines.constLast().section(u' ', 3).startsWith(logged), qPrintable(lines.constLast()));
+    QVERIFY2(!lines.join(u'\n').contains(u"SECRET"_s), qPrintable(lines.join(u'\n')));
 }
 
 void TestUpdaterWindow::progress_data()
