@@ -196,7 +196,8 @@ QList<QByteArray> updateKeysFromText(const QString &text)
     return keys;
 }
 
-UpdateOffer compareManifests(const Manifest &remote, const Manifest &local, const QList<QByteArray> &updateKeys)
+UpdateOffer compareManifests(const Manifest &remote, const Manifest &local,
+                             const QList<QByteArray> &updateKeys)
 {
     UpdateOffer offer;
     offer.remoteRelease = remote.releaseNumber;

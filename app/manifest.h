@@ -78,7 +78,8 @@ QList<QByteArray> updateKeysFromText(const QString &text);
 // SHA-256 digest, so that the file is pinned as well. Its address must be
 // an absolute http or https address that names a host, since the updater
 // could do nothing with any other.
-UpdateOffer compareManifests(const Manifest &remote, const Manifest &local, const QList<QByteArray> &updateKeys);
+UpdateOffer compareManifests(const Manifest &remote, const Manifest &local,
+                             const QList<QByteArray> &updateKeys);
 // The same for the two texts, read without a line logged.
 UpdateOffer compareManifests(const QByteArray &remoteText, const QByteArray &localText,
                              const QList<QByteArray> &updateKeys);

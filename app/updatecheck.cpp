@@ -81,7 +81,8 @@ void boundManifestRequest(QNetworkReply *reply, std::chrono::milliseconds silenc
 // quotes the address whole and the server's own status text.
 QString failureForTheLog(const QNetworkReply *reply, const QStringList &certificateProblems)
 {
-    QString text = QString::fromLatin1(QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(reply->error()));
+    QString text =
+        QString::fromLatin1(QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(reply->error()));
     if (!certificateProblems.isEmpty())
         text += u" ("_s + certificateProblems.join(u"; "_s) + u')';
     return text + u" at "_s + addressForTheLog(reply->url().toString());
@@ -97,8 +98,8 @@ void logOutcome(const UpdateOffer &offer)
     const QString verdict = offer.available         ? u"offered at "_s + addressForTheLog(offer.downloadUrl)
                           : offer.refusal.isEmpty() ? u"nothing newer"_s
                                                     : u"not offered: "_s + offer.refusal;
-    const QString line =
-        u"This is release %1; the server's is %2, %3"_s.arg(local, QString::number(offer.remoteRelease), verdict);
+    const QString line = u"This is release %1; the server's is %2, %3"_s.arg(
+        local, QString::number(offer.remoteRelease), verdict);
     if (offer.refusal.isEmpty() && offer.localProblem.isEmpty())
         qCInfo(velmUpdate).noquote() << line;
     else

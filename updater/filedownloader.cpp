@@ -316,7 +316,8 @@ void FileDownloader::onFileDownloaded(QNetworkReply *reply)
         const QString address = reply->url().toString();
         fail(reply->errorString(),
              u"%1%2 at %3"_s.arg(
-                 QString::fromLatin1(QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(reply->error())),
+                 QString::fromLatin1(
+                     QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(reply->error())),
                  status.isValid() ? u" (HTTP status %1)"_s.arg(status.toInt()) : QString(),
                  address.left(address.indexOf(QRegularExpression(u"[?#]"_s)))));
         return;

@@ -19,7 +19,8 @@ const QString noSignature = u"its Version.json carries no signature (\"Signature
 
 QString unusableAddress(const QString &address)
 {
-    return u"its address (\"URL\") \""_s + address + u"\" is not an absolute http or https address with a host"_s;
+    return u"its address (\"URL\") \""_s + address
+         + u"\" is not an absolute http or https address with a host"_s;
 }
 
 QByteArray manifestText(int releaseNumber, const QString &address, const QString &signature)
@@ -246,8 +247,7 @@ void TestManifest::compare_data()
         const QByteArray remote =
             QJsonDocument(QJsonObject {{u"Version"_s, 5}, {u"URL"_s, unusable}}).toJson();
         QTest::addRow("newer, URL \"%s\"", qPrintable(unusable))
-            << remote << four << false << QString() << QStringList {unusableAddress(unusable)}
-            << noKey;
+            << remote << four << false << QString() << QStringList {unusableAddress(unusable)} << noKey;
     }
     // A usable address goes on exactly as written, not as QUrl would spell it.
     QTest::newRow("newer, http, spelled loosely")
@@ -289,30 +289,24 @@ void TestManifest::compare_data()
     const QString malformed = u"its signature (\"Signature\") is not base64 of 64 bytes"_s;
     QTest::newRow("signed") << manifestText(5, pinnedAddress, pinnedByA) << four << true << pinnedAddress
                             << QStringList() << onlyA;
-    QTest::newRow("signed with another key")
-        << manifestText(5, pinnedAddress, pinnedByB) << four << false << QString()
-        << QStringList {mismatch} << onlyA;
+    QTest::newRow("signed with another key") << manifestText(5, pinnedAddress, pinnedByB) << four << false
+                                             << QString() << QStringList {mismatch} << onlyA;
     QString otherAddress = pinnedAddress;
     otherAddress[8] = u'v'; // https://v.example/...
-    QTest::newRow("address changed after signing")
-        << manifestText(5, otherAddress, pinnedByA) << four << false << QString()
-        << QStringList {mismatch} << onlyA;
-    QTest::newRow("number changed after signing")
-        << manifestText(6, pinnedAddress, pinnedByA) << four << false << QString()
-        << QStringList {mismatch} << onlyA;
+    QTest::newRow("address changed after signing") << manifestText(5, otherAddress, pinnedByA) << four
+                                                   << false << QString() << QStringList {mismatch} << onlyA;
+    QTest::newRow("number changed after signing") << manifestText(6, pinnedAddress, pinnedByA) << four
+                                                  << false << QString() << QStringList {mismatch} << onlyA;
     QTest::newRow("no signature") << manifestText(5, pinnedAddress, QString()) << four << false << QString()
-                                  << QStringList {noSignature}
-                                  << onlyA;
+                                  << QStringList {noSignature} << onlyA;
     QString notBase64 = pinnedByA;
     notBase64[10] = u'*';
-    QTest::newRow("signature not base64")
-        << manifestText(5, pinnedAddress, notBase64) << four << false << QString()
-        << QStringList {malformed} << onlyA;
+    QTest::newRow("signature not base64") << manifestText(5, pinnedAddress, notBase64) << four << false
+                                          << QString() << QStringList {malformed} << onlyA;
     const QString shortSignature =
         QString::fromLatin1(QByteArray::fromBase64(pinnedByA.toLatin1()).chopped(1).toBase64());
-    QTest::newRow("signature of 63 bytes")
-        << manifestText(5, pinnedAddress, shortSignature) << four << false << QString()
-        << QStringList {malformed} << onlyA;
+    QTest::newRow("signature of 63 bytes") << manifestText(5, pinnedAddress, shortSignature) << four << false
+                                           << QString() << QStringList {malformed} << onlyA;
     QTest::newRow("signed address without a digest")
         << manifestText(5, address, unpinnedByA) << four << false << QString()
         << QStringList {u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s}
@@ -330,16 +324,14 @@ void TestManifest::compare_data()
                                                      << true << pinnedAddress << QStringList() << aAndB;
     QTest::newRow("two keys, signed with the second") << manifestText(5, pinnedAddress, pinnedByB) << four
                                                       << true << pinnedAddress << QStringList() << aAndB;
-    QTest::newRow("two keys, signed with neither")
-        << manifestText(5, pinnedAddress, pinnedByC) << four << false << QString()
-        << QStringList {mismatch} << aAndB;
+    QTest::newRow("two keys, signed with neither") << manifestText(5, pinnedAddress, pinnedByC) << four
+                                                   << false << QString() << QStringList {mismatch} << aAndB;
     QTest::newRow("two keys, address changed after signing")
-        << manifestText(5, otherAddress, pinnedByB) << four << false << QString()
-        << QStringList {mismatch} << aAndB;
+        << manifestText(5, otherAddress, pinnedByB) << four << false << QString() << QStringList {mismatch}
+        << aAndB;
     QTest::newRow("key that is not base64 still asks for a signature")
         << manifestText(5, pinnedAddress, QString()) << four << false << QString()
-        << QStringList {noSignature}
-        << QList<QByteArray> {QByteArray()};
+        << QStringList {noSignature} << QList<QByteArray> {QByteArray()};
 
     // "Signature" as a list: one signature under one built-in key will do.
     const QString listMismatch = u"none of the signatures in its \"Signature\" list matches its \"Version\" "
@@ -372,8 +364,7 @@ void TestManifest::compare_data()
         << manifestText(6, pinnedAddress, QJsonArray {pinnedByA, pinnedByB}) << four << false << QString()
         << QStringList {listMismatch} << aAndB;
     QTest::newRow("empty list") << manifestText(5, pinnedAddress, QJsonArray()) << four << false << QString()
-                                << QStringList {noSignature}
-                                << aAndB;
+                                << QStringList {noSignature} << aAndB;
     QTest::newRow("list, signed address without a digest")
         << manifestText(5, address, QJsonArray {notBase64, unpinnedByA}) << four << false << QString()
         << QStringList {u"its address (\"URL\") carries no SHA-256 digest (#sha256= and 64 hex digits)"_s}

@@ -220,7 +220,8 @@ void TestUpdateCheck::outcome_data()
     QTest::newRow("newer") << Server::Trusted << 200 << newer << three << true << offeredFromThree
                            << qint64(0);
     QTest::newRow("equal") << Server::Trusted << 200 << newer << QByteArray(R"({"Version": 4})") << false
-                           << QStringList {u"This is release 4; the server's is 4, nothing newer"_s} << qint64(0);
+                           << QStringList {u"This is release 4; the server's is 4, nothing newer"_s}
+                           << qint64(0);
     QTest::newRow("lower") << Server::Trusted << 200 << manifest(2, u"https://127.0.0.1:1/f.exe"_s) << three
                            << false << QStringList {u"This is release 3; the server's is 2, nothing newer"_s}
                            << qint64(0);
@@ -237,9 +238,9 @@ void TestUpdateCheck::outcome_data()
     QTest::newRow("500") << Server::Trusted << 500 << newer << three << false
                          << QStringList {notAsked + u" (HTTP status 500): InternalServerError at https://"_s}
                          << qint64(0);
-    QTest::newRow("connection refused") << Server::Refused << 200 << newer << three << false
-                                        << QStringList {notAsked + u": ConnectionRefusedError at https://"_s}
-                                        << qint64(0);
+    QTest::newRow("connection refused")
+        << Server::Refused << 200 << newer << three << false
+        << QStringList {notAsked + u": ConnectionRefusedError at https://"_s} << qint64(0);
     QTest::newRow("untrusted certificate")
         << Server::Untrusted << 200 << newer << three << false
         << QStringList {notAsked + u": SslHandshakeFailedError ("_s} << qint64(0);
@@ -253,8 +254,8 @@ void TestUpdateCheck::outcome_data()
         << Server::Trusted << 200 << newer << three << true << QStringList() << qint64(-1);
     QTest::newRow("bare keys") << Server::Trusted << 200
                                << QByteArray(R"({Version: 4, URL: "https://127.0.0.1/f.exe"})")
-                               << QByteArray("{Version: 3}") << true << offeredAt(u"https://127.0.0.1/f.exe"_s)
-                               << qint64(0);
+                               << QByteArray("{Version: 3}") << true
+                               << offeredAt(u"https://127.0.0.1/f.exe"_s) << qint64(0);
     QTest::newRow("CRLF and tabs")
         << Server::Trusted << 200
         << QByteArray("{\r\n\tVersion: 4,\r\n\t\"URL\": \"https://127.0.0.1/f.exe\"\r\n}\r\n")
@@ -265,7 +266,8 @@ void TestUpdateCheck::outcome_data()
         << three << true << offeredAt(u"https://127.0.0.1:8443/f.exe"_s) << qint64(0);
     QTest::newRow("Version as a string")
         << Server::Trusted << 200 << QByteArray(R"({"Version": "4", "URL": "https://127.0.0.1/f.exe"})")
-        << three << false << QStringList {u"This is release 3; the server's is 0, nothing newer"_s} << qint64(0);
+        << three << false << QStringList {u"This is release 3; the server's is 0, nothing newer"_s}
+        << qint64(0);
     QTest::newRow("empty local file")
         << Server::Trusted << 200 << newer << QByteArray("") << true
         << QStringList {u"This is release 1, as version.json %1; the server's is 4, offered at "_s.arg(
@@ -290,10 +292,11 @@ void TestUpdateCheck::outcome_data()
                         + parseProblem(u"<html><body>Sign in to the network</body></html>"_s)}
         << qint64(0);
     // A refused address in one line, up to its query, escaped and cut.
-    const QString junk = u"ftp://u.example/\u001B[2K\u000B2026-12-09 03:00:00 Updater: Saved tmp/forged.exe"_s;
+    const QString junk =
+        u"ftp://u.example/\u001B[2K\u000B2026-12-09 03:00:00 Updater: Saved tmp/forged.exe"_s;
     QTest::newRow("refused address")
-        << Server::Trusted << 200
-        << manifest(4, junk + QString(6000, u'x') + u"?token=SECRET\u2028"_s) << three << false
+        << Server::Trusted << 200 << manifest(4, junk + QString(6000, u'x') + u"?token=SECRET\u2028"_s)
+        << three << false
         << QStringList {u"This is release 3; the server's is 4, not offered: its address (\"URL\") \"ftp://"
                         u"u.example/\\x1B[2K\\x0B2026-12-09 03:00:00 Updater: Saved tmp/forged.exe"_s
                         + QString(100, u'x')}
@@ -509,7 +512,8 @@ void TestUpdateCheck::clickStartsUpdater()
     QVERIFY(boxes.boxes().isEmpty());
     // Without its query, which may carry tokens.
     QCOMPARE(viewedLines(u"OperatorVelm.log"_s).constLast().section(u' ', 2),
-             u"OperatorVelm: %1 started for %2"_s.arg(QStringLiteral(VELM_RECORDER_PATH), address.section(u'?', 0, 0)));
+             u"OperatorVelm: %1 started for %2"_s.arg(QStringLiteral(VELM_RECORDER_PATH),
+                                                      address.section(u'?', 0, 0)));
 
     // The recorder writes where it runs and what it was given.
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
@@ -554,8 +558,9 @@ void TestUpdateCheck::updaterThatCannotStart()
     QCOMPARE(box.icon, QMessageBox::Warning);
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(box.parent.data(), &window);
-    QCOMPARE(viewedLines(u"OperatorVelm.log"_s).constLast().section(u' ', 2),
-             u"OperatorVelm: %1 could not be started"_s.arg(workDirectory->filePath(u"no-such-folder/Updater"_s)));
+    QCOMPARE(
+        viewedLines(u"OperatorVelm.log"_s).constLast().section(u' ', 2),
+        u"OperatorVelm: %1 could not be started"_s.arg(workDirectory->filePath(u"no-such-folder/Updater"_s)));
 
     QVERIFY(window.isVisible());
     QVERIFY(button->isEnabled());

@@ -223,8 +223,8 @@ void LocalServer::answer(QTcpSocket *socket, const Request &request)
     }
 
     const QByteArray reason = response.reason.isNull() ? reasonPhrase(response.status) : response.reason;
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason
-                    + "\r\nConnection: close\r\n";
+    QByteArray head =
+        "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason + "\r\nConnection: close\r\n";
     if (response.announcedLength != -2) {
         const qint64 length =
             response.announcedLength == -1 ? response.body.size() : response.announcedLength;

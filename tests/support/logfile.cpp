@@ -18,8 +18,9 @@ void addLineRuleRows()
     QTest::addColumn<QString>("text");
 
     // A host's status text that writes a line of its own.
-    QTest::newRow("CR") << u"server replied: Not Found\r2026-12-09 03:00:00 Updater: Saved tmp/forged.exe"_s
-                        << u"server replied: Not Found\\x0D2026-12-09 03:00:00 Updater: Saved tmp/forged.exe"_s;
+    QTest::newRow("CR")
+        << u"server replied: Not Found\r2026-12-09 03:00:00 Updater: Saved tmp/forged.exe"_s
+        << u"server replied: Not Found\\x0D2026-12-09 03:00:00 Updater: Saved tmp/forged.exe"_s;
     QTest::newRow("LF and tab") << u"one\ntwo\tthree"_s << u"one\\x0Atwo\\x09three"_s;
     QTest::newRow("VT") << u"a\u000Bb"_s << u"a\\x0Bb"_s;
     QTest::newRow("ESC") << u"\u001B[2K\u001B[1Agone"_s << u"\\x1B[2K\\x1B[1Agone"_s;
@@ -29,8 +30,8 @@ void addLineRuleRows()
     QTest::newRow("U+2028") << u"a\u2028b\u2029c"_s << u"a\\u2028b\\u2029c"_s;
     QTest::newRow("bidi override") << u"setup.\u202Eexe.txt\u202C \u2066x\u2069"_s
                                    << u"setup.\\u202Eexe.txt\\u202C \\u2066x\\u2069"_s;
-    QTest::newRow("Cyrillic and a path stay") << u"Ошибка: C:\\Velm\\tmp, «Версия»"_s
-                                              << u"Ошибка: C:\\Velm\\tmp, «Версия»"_s;
+    QTest::newRow("Cyrillic and a path stay")
+        << u"Ошибка: C:\\Velm\\tmp, «Версия»"_s << u"Ошибка: C:\\Velm\\tmp, «Версия»"_s;
     QTest::newRow("address with a query inside an error text")
         << u"Error transferring https://u.example/f.exe?token=SECRET#sha256=00 - server replied: Not Found"_s
         << u"Error transferring https://u.example/f.exe - server replied: Not Found"_s;
@@ -62,7 +63,7 @@ QString writerLine(const QString &writer, int round, int index)
 {
     // About as long as a line of the check's.
     return u"2026-12-09 03:00:00 %1: line %2 of round %3 "_s.arg(writer).arg(index).arg(round)
-        + QString(60, u'=');
+         + QString(60, u'=');
 }
 
 const QByteArray earlierLine = "2026-12-08 10:00:00 OperatorVelm: earlier line ";
@@ -84,8 +85,7 @@ qint64 now()
 // microseconds of each other.
 void waitUntil(qint64 start)
 {
-    while (now() < start) {
-    }
+    while (now() < start) { }
 }
 
 } // namespace

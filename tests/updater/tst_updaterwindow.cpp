@@ -106,12 +106,12 @@ void TestUpdaterWindow::outcomes_data()
                              << u"app setup.exe"_s << u"Saved tmp/app setup.exe, 15 bytes"_s;
     // The error's kind and the address up to its query, never the
     // library's text, which quotes both the query and the host's words.
-    QTest::newRow("404") << u"/missing.exe?token=SECRET"_s << int(QMessageBox::Critical) << u"Download Error"_s
-                         << u"Not Found"_s << QString()
+    QTest::newRow("404") << u"/missing.exe?token=SECRET"_s << int(QMessageBox::Critical)
+                         << u"Download Error"_s << u"Not Found"_s << QString()
                          << u"Download Error: ContentNotFoundError (HTTP status 404) at http://127.0.0.1:"_s;
     QTest::newRow("404, forged status text")
-        << u"/forged.exe"_s << int(QMessageBox::Critical) << u"Download Error"_s << u"Not Found"_s << QString()
-        << u"Download Error: ContentNotFoundError (HTTP status 404) at http://127.0.0.1:"_s;
+        << u"/forged.exe"_s << int(QMessageBox::Critical) << u"Download Error"_s << u"Not Found"_s
+        << QString() << u"Download Error: ContentNotFoundError (HTTP status 404) at http://127.0.0.1:"_s;
     QTest::newRow("no address") << QString() << int(QMessageBox::Critical) << u"Download Error"_s
                                 << u"Protocol \"\" is unknown"_s << QString()
                                 << u"Download Error: ProtocolUnknownError at "_s;
