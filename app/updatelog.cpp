@@ -9,8 +9,6 @@
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
-#else
-#include <cstdio>
 #endif
 
 using namespace Qt::StringLiterals;
@@ -33,31 +31,20 @@ bool redrawsTheLine(char16_t c)
 }
 
 #ifdef Q_OS_WIN
-const wchar_t *nativePath(const QString &path)
-{
-    return reinterpret_cast<const wchar_t *>(path.utf16());
-}
-
-// Append-only access: each write lands at the end of the file as it is at
-// that moment, whoever else appends.
+// Append-only access, as the installer appends: each write lands at the end
+// of the file as it is at that moment, whoever else appends.
 bool appendBytes(const QString &path, const QByteArray &bytes)
 {
-    const HANDLE file = ::CreateFileW(nativePath(QDir::toNativeSeparators(path)), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                      FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
     const bool wrote = ::WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr)
                     && written == DWORD(bytes.size());
-    const bool closed = ::CloseHandle(file);
-    return wrote && closed;
-}
-
-bool replaceFile(const QString &from, const QString &to)
-{
-    return ::MoveFileExW(nativePath(QDir::toNativeSeparators(from)), nativePath(QDir::toNativeSeparators(to)),
-                         MOVEFILE_REPLACE_EXISTING);
+    return ::CloseHandle(file) && wrote;
 }
 #else
 // O_APPEND and one unbuffered write: the system puts the line at the end,
@@ -65,16 +52,11 @@ bool replaceFile(const QString &from, const QString &to)
 bool appendBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)
+        || file.write(bytes) != bytes.size())
         return false;
-    const bool wrote = file.write(bytes) == bytes.size();
     file.close();
-    return wrote && file.error() == QFileDevice::NoError;
-}
-
-bool replaceFile(const QString &from, const QString &to)
-{
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    return file.error() == QFileDevice::NoError;
 }
 #endif
 
@@ -133,12 +115,14 @@ QString logText(const QString &message)
 bool appendLogLine(const QString &path, const QString &line)
 {
     constexpr qint64 sizeLimit = qint64(1) << 20;
-    QLockFile lock(path + u".lock"_s);
     // Held for a moment by each writer; a holder that died leaves a stale
-    // lock, which tryLock clears.
+    // lock, which tryLock clears. Only its holder may rotate, after looking
+    // at the size itself: a second writer would drop the first one's .1.log.
+    QLockFile lock(path + u".lock"_s);
     if (lock.tryLock(1000) && QFileInfo(path).size() > sizeLimit) {
-        // One step: an older .1.log is never gone without the newer in its place.
-        replaceFile(path, path.chopped(4) + u".1.log"_s);
+        const QString older = path.chopped(4) + u".1.log"_s;
+        QFile::remove(older);
+        QFile::rename(path, older);
     }
     return appendBytes(path, (line + u'\n').toUtf8());
 }
