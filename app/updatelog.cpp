@@ -115,14 +115,17 @@ QString logText(const QString &message)
 bool appendLogLine(const QString &path, const QString &line)
 {
     constexpr qint64 sizeLimit = qint64(1) << 20;
-    // Held for a moment by each writer; a holder that died leaves a stale
-    // lock, which tryLock clears. Only its holder may rotate, after looking
-    // at the size itself: a second writer would drop the first one's .1.log.
-    QLockFile lock(path + u".lock"_s);
-    if (lock.tryLock(1000) && QFileInfo(path).size() > sizeLimit) {
-        const QString older = path.chopped(4) + u".1.log"_s;
-        QFile::remove(older);
-        QFile::rename(path, older);
+    if (QFileInfo(path).size() > sizeLimit) {
+        // Only the lock's holder rotates, after looking at the size again: a
+        // second writer would drop the first one's fresh .1.log. A holder
+        // that died leaves a stale lock, which tryLock clears. Lines need
+        // no lock: each lands at the end of whichever file it opened.
+        QLockFile lock(path + u".lock"_s);
+        if (lock.tryLock(1000) && QFileInfo(path).size() > sizeLimit) {
+            const QString older = path.chopped(4) + u".1.log"_s;
+            QFile::remove(older);
+            QFile::rename(path, older);
+        }
     }
     return appendBytes(path, (line + u'\n').toUtf8());
 }
