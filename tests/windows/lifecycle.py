@@ -132,8 +132,7 @@ def whole(folder, files, when):
             for name in files}
     new = sorted(name for name in files if held[name] == "2")
     check("" not in held.values(), "%s, files of neither release (or none): %s" % (when, held))
-    check(held["version.json"] == "1" or "1" not in held.values(),
-          "%s, version.json names release 2 over a folder that holds only %s" % (when, new))
+    check(held["version.json"] == "1" or "1" not in held.values(), "%s, version.json names release 2 over a folder that holds only %s" % (when, new))
     return new
 
 
@@ -186,8 +185,7 @@ class Folder:
     def update(self, expected, setup=SETUP2):
         """That installer run silently from tmp\\ exits as expected."""
         code = self.cmd(setup + " /S", cwd=self.tmp)
-        check(code == expected, "%s /S from %s\\tmp exited with %d instead of %d" % (setup, self.windows, code,
-                                                                                  expected))
+        check(code == expected, "%s /S from %s\\tmp exited with %d instead of %d" % (setup, self.windows, code, expected))
 
     def log(self):
         """The lines of the folder's log, none before it is written."""
@@ -371,8 +369,7 @@ def offers_update(which, folder, shot=None):
     click_update(window)
     check(wait(30, lambda: requests(DOWNLOAD) > fetched), "a click on %s downloaded nothing" % which)
     done = new_window("^Download Complete$", 60)
-    check(done, 'Updater showed no "Download Complete" box; shown: %s' % output(
-        ["xdotool", "search", "--onlyvisible", "--name", ".", "getwindowname", "%@"]))
+    check(done, 'Updater showed no "Download Complete" box; shown: %s' % output( ["xdotool", "search", "--onlyvisible", "--name", ".", "getwindowname", "%@"]))
     check(ended(velm, 10), which + " OperatorVelm.exe did not quit after starting Updater")
     return done
 
@@ -391,8 +388,7 @@ def double_click_installer(folder):
     installer = start(["wine", SETUP2], folder.tmp, log, LANG="ru_RU.UTF-8", WINEDEBUG="+msgbox")
     check(new_window("^Установка OperatorVelm", 60), SETUP2 + " showed no window when run by double-click")
     shown = windows("^Установка OperatorVelm")
-    check(press_until(shown[0], "Return", lambda: folder.logs(" setup: выпуск 2, ", logged, 5)),
-          SETUP2 + " did not begin its work after its welcome page")
+    check(press_until(shown[0], "Return", lambda: folder.logs(" setup: выпуск 2, ", logged, 5)), SETUP2 + " did not begin its work after its welcome page")
     return installer, shown
 
 
@@ -409,22 +405,19 @@ def update_from_release_1_to_2():
     folder = Folder("C:\\Рабочее место\\Оператор Velm")
     note, note_copy, saved = folder / NOTE, os.path.join(RUN, "note"), os.path.join(folder.tmp, SETUP2)
     folder.install()
-    check(os.path.isfile(folder / "uninstall.exe") and shortcut_works_in(folder) and registry("DisplayVersion") == "1",
-          "no uninstall.exe, no Start-menu shortcut working in the folder, or no entry for release 1")
+    check(os.path.isfile(folder / "uninstall.exe") and shortcut_works_in(folder) and registry("DisplayVersion") == "1", "no uninstall.exe, no Start-menu shortcut working in the folder, or no entry for release 1")
     uninstall_1 = digest(folder / "uninstall.exe")
     step("1. release 1 installed silently into %s: the folder is release 1's, with uninstall.exe, a Start-menu shortcut working in the folder and a per-user uninstaller entry" % folder.windows)
     with open(os.path.join(SERVED, "Version.json")) as manifest:
         step("2. https://localhost:%s serves release 2's Version.json: %s" % (PORT, manifest.read().strip()))
     done = offers_update("release 1's", folder, "screenshot.png")
     screenshot(done, "updater-complete.png")
-    check(same(os.path.join(SERVED, SETUP2), saved) and os.listdir(folder.tmp) == [SETUP2],
-          "tmp\\ does not hold the served installer alone: %s" % os.listdir(folder.tmp))
+    check(same(os.path.join(SERVED, SETUP2), saved) and os.listdir(folder.tmp) == [SETUP2], "tmp\\ does not hold the served installer alone: %s" % os.listdir(folder.tmp))
     step("3. release 1 offered the update; the click started Updater.exe and OperatorVelm quit; tmp\\%s is the served installer byte for byte" % SETUP2)
 
     def unchanged(what):
         check(not folder.differences(1), "%s changed the folder: %s" % (what, folder.differences(1)))
-        check(digest(folder / "uninstall.exe") == uninstall_1 and os.path.exists(SHORTCUT)
-              and registry("DisplayVersion") == "1", what + " changed uninstall.exe, the shortcut or the entry")
+        check(digest(folder / "uninstall.exe") == uninstall_1 and os.path.exists(SHORTCUT) and registry("DisplayVersion") == "1", what + " changed uninstall.exe, the shortcut or the entry")
         check(not folder.stages(), what + " left " + " ".join(folder.stages()))
 
     def refused(what, line, cwd=None):
@@ -460,16 +453,13 @@ def update_from_release_1_to_2():
     installer, shown = double_click_installer(folder)
     # The installer's last line comes just before its finish page.
     version = folder / "version.json"
-    check(folder.logs(" setup: код выхода 0: ", logged, 120), "the installer logged no end with 0: %s"
-          % folder.log()[logged:])
+    check(folder.logs(" setup: код выхода 0: ", logged, 120), "the installer logged no end with 0: %s" % folder.log()[logged:])
     # «Готово» on the finish page, «Запустить OperatorVelm» ticked.
-    check(press_until(shown[0], "Return", lambda: ended(installer, 2)) and installer.returncode == 0,
-          "the installer did not end on its finish page with 0")
+    check(press_until(shown[0], "Return", lambda: ended(installer, 2)) and installer.returncode == 0, "the installer did not end on its finish page with 0")
     check(not folder.differences(2), "the updated folder is not release 2's folder: %s" % folder.differences(2))
     check(same(os.path.join(SERVED, SETUP2), saved) and same(note_copy, note), "tmp\\ or the operator's file was lost")
     check(not folder.stages() and registry("DisplayVersion") == "2", "a stage was left, or the entry is not 2's")
-    check(not os.path.exists(os.path.join(APPDATA, "Local", "Programs", "OperatorVelm")),
-          "the update went into the default folder instead of the one it was saved below")
+    check(not os.path.exists(os.path.join(APPDATA, "Local", "Programs", "OperatorVelm")), "the update went into the default folder instead of the one it was saved below")
     step("8. OperatorVelm closed, %s run again from tmp\\ updated the folder in place and exited with 0: version.json says %s, the programs are release 2's, tmp\\ and the operator's file are kept" % (SETUP2, open(version).read().strip()))
 
     downloads = requests(DOWNLOAD)
@@ -478,8 +468,7 @@ def update_from_release_1_to_2():
     check(folder.logs(OUTCOME, logged), "release 2 logged no outcome of its check")
     screenshot(window, "screenshot-release-2.png")
     click_update(window)
-    check(not wait(3, lambda: requests(DOWNLOAD) > downloads or not ours("OperatorVelm.exe")),
-          "release 2 offered the update again")
+    check(not wait(3, lambda: requests(DOWNLOAD) > downloads or not ours("OperatorVelm.exe")), "release 2 offered the update again")
     press(window, "alt+F4")
     check(wait(20, lambda: not ours("OperatorVelm.exe")), "release 2's OperatorVelm.exe did not end when closed")
     step("9. release 2, started by the finish page, asked the server again and offered nothing: its update button did nothing")
@@ -492,8 +481,7 @@ def update_from_release_1_to_2():
     folder.cmd("uninstall.exe /S")
     remaining = sorted(os.path.relpath(os.path.join(root, name), folder.path)
                        for root, folders, files in os.walk(folder.path) for name in folders + files)
-    check(remaining == sorted(["tmp", "tmp/" + SETUP2, NOTE, LOGS[0]]), "after uninstalling the folder holds: %s"
-          % remaining)
+    check(remaining == sorted(["tmp", "tmp/" + SETUP2, NOTE, LOGS[0]]), "after uninstalling the folder holds: %s" % remaining)
     check(same(note_copy, note) and same(os.path.join(SERVED, SETUP2), saved), "uninstalling changed note or tmp\\")
     check(not os.path.exists(SHORTCUT) and not registry("DisplayName"), "uninstalling left the shortcut or entry")
     step("11. uninstalled: the installed files, shortcut and entry are gone; the folder keeps only " + " ".join(remaining))
@@ -512,8 +500,7 @@ def not_offered(folder, what, manifest, reason, shot):
         velm, window = start_operatorvelm("the folder's", folder, log, asking=True)
         screenshot(window, shot)
         click_update(window)
-        check(not wait(3, lambda: requests("GET /files/Velm/OperatorVelm-") > fetched or velm.poll() is not None),
-              what + " was offered")
+        check(not wait(3, lambda: requests("GET /files/Velm/OperatorVelm-") > fetched or velm.poll() is not None), what + " was offered")
         press(window, "alt+F4")
         check(ended(velm, 20), "release 1's OperatorVelm.exe did not end when its window was closed")
     with open(log_path) as log:
@@ -590,8 +577,7 @@ def killed_update_leaves_every_file_whole():
         step("15. and OperatorVelm started from that folder offered the update again")
     folder.update(0)
     uninstallers.add(digest(folder / "uninstall.exe"))
-    check(not folder.differences(2) and not folder.stages(), "run again, the installer left: %s %s"
-          % (folder.differences(2), folder.stages()))
+    check(not folder.differences(2) and not folder.stages(), "run again, the installer left: %s %s" % (folder.differences(2), folder.stages()))
     check(seen <= uninstallers, "a kill left an uninstall.exe of neither release")
     step("15. run again, the installer exited with 0: release 2 whole, no staging folder left, and every uninstall.exe seen was one of the two releases'")
 
@@ -611,8 +597,7 @@ def full_disk_changes_nothing():
     folder.install()
     folder.saved_installer()
     folder.update(2)
-    check(not folder.differences(1) and not folder.stages(), "on a full disk the update changed the folder: %s %s"
-          % (folder.differences(1), folder.stages()))
+    check(not folder.differences(1) and not folder.stages(), "on a full disk the update changed the folder: %s %s" % (folder.differences(1), folder.stages()))
     installer, shown = double_click_installer(folder)
     box = new_window("^Установка OperatorVelm", 60, shown)
     check(box, "on a full disk the installer, run by double-click, said nothing")
@@ -623,8 +608,7 @@ def full_disk_changes_nothing():
     press(box, "Return")
     if not ended(installer, 10):
         run(["xdotool", "key", "--window", shown[0], "Return"])  # «Закрыть»
-    check(ended(installer, 30) and installer.returncode == 2, "by double-click it exited with %s"
-          % installer.returncode)
+    check(ended(installer, 30) and installer.returncode == 2, "by double-click it exited with %s" % installer.returncode)
     check(not folder.differences(1) and not folder.stages(), "run by double-click, the update changed the folder")
     step("16. on a drive with room for one copy of the folder, the silent update exited with 2 and the folder stayed release 1's with no staging folder; by double-click it said «%s»" % text.split("\\r")[0])
 
@@ -638,14 +622,11 @@ def second_copy_keeps_its_entry_and_shortcut():
     began = time.monotonic()
     copy.update(0)
     took = time.monotonic() - began
-    check(not copy.differences(2) and registry("InstallLocation") == copy.windows and shortcut_works_in(copy),
-          "the copy's update left: %s; or it did not take the entry and the shortcut" % copy.differences(2))
+    check(not copy.differences(2) and registry("InstallLocation") == copy.windows and shortcut_works_in(copy), "the copy's update left: %s; or it did not take the entry and the shortcut" % copy.differences(2))
     first.cmd("uninstall.exe /S")
     check(not os.path.exists(first.path), "the first copy's uninstaller left its folder, which held only its files")
-    check(not copy.differences(2) and os.path.exists(copy / "uninstall.exe"),
-          "uninstalling the first copy changed the second: %s" % copy.differences(2))
-    check(registry("InstallLocation") == copy.windows and shortcut_works_in(copy),
-          "uninstalling the first copy took the second's entry or shortcut")
+    check(not copy.differences(2) and os.path.exists(copy / "uninstall.exe"), "uninstalling the first copy changed the second: %s" % copy.differences(2))
+    check(registry("InstallLocation") == copy.windows and shortcut_works_in(copy), "uninstalling the first copy took the second's entry or shortcut")
     step("17. a copy unpacked from release 1's zip, updated from its own tmp\\ in %.1f s (silently, with the time Wine takes to start), owns the entry and the shortcut; uninstalling the first copy left the copy's files, entry and shortcut" % took)
     copy.cmd("uninstall.exe /S")
     check(not registry("DisplayName") and not os.path.exists(SHORTCUT), "uninstalling the copy left entry or shortcut")
@@ -683,11 +664,8 @@ def read_only_files_are_replaced():
     # renamed into it: what was switched before it goes back.
     os.chown(folder / "platforms", 0, 0)
     folder.update(2)
-    check(not folder.differences(1) and not folder.stages() and not writable(),
-          "when a rename failed, the update left: %s %s; writable: %s"
-          % (folder.differences(1), folder.stages(), writable()))
-    check(registry("DisplayVersion", folder) == "1" and shortcut_works_in(folder),
-          "when a rename failed, the entry or the shortcut changed")
+    check(not folder.differences(1) and not folder.stages() and not writable(), "when a rename failed, the update left: %s %s; writable: %s" % (folder.differences(1), folder.stages(), writable()))
+    check(registry("DisplayVersion", folder) == "1" and shortcut_works_in(folder), "when a rename failed, the entry or the shortcut changed")
     os.chown(folder / "platforms", user.pw_uid, user.pw_gid)
     step("18. as %s, an update whose rename into a folder of root's failed moved back the files it had switched and exited with 2: the folder release 1's byte for byte, %s still read-only, entry and shortcut release 1's; the log ends: %s" % (name, ", ".join(marked), folder.log()[-1]))
     folder.update(0)
@@ -749,20 +727,16 @@ def older_installer_is_refused():
         folder.update(expected, SETUP1)
         kept = os.path.isdir(version) if spelling is None else open(version, newline="").read() == spelling
         others = [line for line in folder.differences(2).splitlines() if "version.json" not in line]
-        check(kept and not others and registry("DisplayVersion") == "2" and (expected == 5 or "version.json"
-              in folder.log()[-1]), "over version.json %r, release 1's installer changed the folder: %s; the log"
-              " ends: %s" % (spelling, others, folder.log()[-1]))
+        check(kept and not others and registry("DisplayVersion") == "2" and (expected == 5 or "version.json" in folder.log()[-1]), "over version.json %r, release 1's installer changed the folder: %s; the log ends: %s" % (spelling, others, folder.log()[-1]))
         step("22. over release 2 with version.json %r, release 1's installer from tmp\\ exited with %d and changed nothing; the log ends: %s" % (spelling, expected, folder.log()[-1]))
     os.rmdir(version)
     shutil.copy(os.path.join(unpacked(2), "version.json"), version)
     code = folder.cmd("%s /S /D=%s" % (SETUP1, folder.windows), os.path.join(RELEASES, "1"))
-    check(code == 5 and not folder.differences(2), "release 1's installer from another folder exited with %d over"
-          " release 2's folder and left: %s" % (code, folder.differences(2)))
+    check(code == 5 and not folder.differences(2), "release 1's installer from another folder exited with %d over release 2's folder and left: %s" % (code, folder.differences(2)))
     step("22. over release 2, release 1's installer exited with 5 from tmp\\ and with 5 from another folder; the folder is release 2's byte for byte; the log says: %s" % folder.log()[-1])
     folder.saved_installer()
     folder.update(0)
-    check(not folder.differences(2) and os.listdir(folder.tmp) == [SETUP2],
-          "release 2's installer over itself left %s in tmp\\: %s" % (os.listdir(folder.tmp), folder.differences(2)))
+    check(not folder.differences(2) and os.listdir(folder.tmp) == [SETUP2], "release 2's installer over itself left %s in tmp\\: %s" % (os.listdir(folder.tmp), folder.differences(2)))
     step("22. release 2's installer over release 2 (a repair) exited with 0 and removed release 1's installer from tmp\\, keeping its own")
 
 
@@ -775,12 +749,11 @@ def plugins_come_from_the_folder_only():
     folder, drive = Folder("C:\\Velm"), os.path.join(PREFIX, "drive_c")
     shutil.rmtree(folder.path, ignore_errors=True)
     shutil.copytree(unpacked(2), folder.path)
-    os.makedirs(os.path.join(drive, "lib"), exist_ok=True)
-    open(os.path.join(drive, "lib", "libQt6Core.a"), "w").close()
     plugins = ["platforms\\qwindows.dll", "styles\\qmodernwindowsstyle.dll", "tls\\qschannelbackend.dll"]
-    for plugin in plugins:
-        os.makedirs(os.path.join(drive, "plugins", plugin.split("\\")[0]), exist_ok=True)
-        shutil.copy(folder / plugin, os.path.join(drive, "plugins", plugin.replace("\\", "/planted-")))
+    # Qt looks only at whether the import library is there.
+    for planted, plugin in [("lib\\libQt6Core.a", plugins[0])] + [("plugins\\" + p.replace("\\", "\\planted-"), p) for p in plugins]:
+        os.makedirs(os.path.dirname(os.path.join(drive, *planted.split("\\"))), exist_ok=True)
+        shutil.copy(folder / plugin, os.path.join(drive, *planted.split("\\")))
     with open(os.path.join(SERVED, "Version.json")) as manifest:
         address = json.load(manifest)["URL"]
     steered = dict(WINEQT_PLUGIN_PATH="C:\\plugins", WINEQT_QPA_PLATFORM_PLUGIN_PATH="C:\\plugins\\platforms")
@@ -806,8 +779,8 @@ def plugins_come_from_the_folder_only():
             wrong += [program] if planted or len(own) != len(plugins) else []
             step("23. with %s, %s loaded from C:\\plugins\\ %s, and from its folder %s" % (how, program, ", ".join(planted) or "nothing", ", ".join(own)))
     check(not wrong, "%s loaded a planted plugin, or not their folder's own" % wrong)
-    shutil.rmtree(os.path.join(drive, "lib"))
-    shutil.rmtree(os.path.join(drive, "plugins"))
+    for planted in ("lib", "plugins"):
+        shutil.rmtree(os.path.join(drive, planted))
 
 
 def sign(manifest, key):
@@ -825,8 +798,7 @@ def a_new_key_alone_is_trusted_by_release_2_only():
     signed with the new key alone is offered by release 2, not by release 1."""
     with open(os.path.join(SERVED, "Version.json")) as manifest:
         signed = json.load(manifest)
-    check(isinstance(signed.get("Signature"), list) and len(signed["Signature"]) == 2,
-          "release 2's manifest does not carry two signatures: %s" % signed)
+    check(isinstance(signed.get("Signature"), list) and len(signed["Signature"]) == 2, "release 2's manifest does not carry two signatures: %s" % signed)
     newer = sign(dict(signed, Version=3), os.path.join(OUT, "lifecycle", "new-signing-key.pem"))
     with open(os.path.join(SERVED, "Version.json"), "w") as out:
         json.dump(newer, out)
