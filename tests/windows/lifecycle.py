@@ -61,14 +61,14 @@ def step(text):
 
 
 def check(ok, text):
-    """Ends the test unless ok."""
+    # Ends the test unless ok.
     if not ok:
         print("lifecycle: FAILED in %s: %s" % (SCENARIO, text), flush=True)
         sys.exit(1)
 
 
 def wait(seconds, ready, pause=0.2):
-    """Whether ready() came true within that many seconds."""
+    # Whether ready() came true within that many seconds.
     deadline = time.monotonic() + seconds
     while not ready():
         if time.monotonic() > deadline:
@@ -78,8 +78,8 @@ def wait(seconds, ready, pause=0.2):
 
 
 def run(command, cwd=None, timeout=300, user=None, **env):
-    """Runs a command to its end, as root or as the account given; its exit
-    code, 124 if it took too long."""
+    # Runs a command to its end, as root or as the account given; its exit
+    # code, 124 if it took too long.
     ids = dict(user=user.pw_uid, group=user.pw_gid, extra_groups=[]) if user else {}
     try:
         return subprocess.run(command, cwd=cwd, env=dict(os.environ, **env), stdout=LOG, stderr=LOG,
@@ -125,9 +125,9 @@ def release_files():
 
 
 def whole(folder, files, when):
-    """Every file of the folder is release 1's or 2's (or both's, where the
-    two are the same), and version.json 1's unless no file is 1's alone; the
-    files that are 2's alone."""
+    # Every file of the folder is release 1's or 2's (or both's, where the
+    # two are the same), and version.json 1's unless no file is 1's alone; the
+    # files that are 2's alone.
     held = {name: "".join(number for number in "12" if same(os.path.join(unpacked(int(number)), name), folder / name))
             for name in files}
     new = sorted(name for name in files if held[name] == "2")
@@ -137,8 +137,8 @@ def whole(folder, files, when):
 
 
 class Folder:
-    """A folder of a Wine prefix, by its Windows name, worked in as root or
-    as the account given (with a prefix of its own)."""
+    # A folder of a Wine prefix, by its Windows name, worked in as root or
+    # as the account given (with a prefix of its own).
 
     def __init__(self, windows, drive=None, user=None, **env):
         self.windows, self.user, self.env = windows, user, env
@@ -150,30 +150,30 @@ class Folder:
         return os.path.join(self.path, *name.split("\\"))
 
     def cmd(self, line, cwd=None, settle=True):
-        """Runs the line through cmd in the folder (or cwd), which passes it
-        on as typed (NSIS wants /D= and _?= last and unquoted); its exit
-        code. With settle, waits for every program of the prefix to end."""
+        # Runs the line through cmd in the folder (or cwd), which passes it
+        # on as typed (NSIS wants /D= and _?= last and unquoted); its exit
+        # code. With settle, waits for every program of the prefix to end.
         code = run(["wine", "cmd", "/c", line], cwd or self.path, user=self.user, **self.env)
         if settle:
             run(["wineserver", "-w"], timeout=120, user=self.user, **self.env)
         return code
 
     def install(self, number=1):
-        """That release's installer, run silently, installs the folder anew."""
+        # That release's installer, run silently, installs the folder anew.
         shutil.rmtree(self.path, ignore_errors=True)
         code = self.cmd("OperatorVelm-%d-setup.exe /S /D=%s" % (number, self.windows), os.path.join(RELEASES, str(number)))
         check(code == 0 and not self.differences(number), "release %d's installer exited with %d" % (number, code))
 
     def saved_installer(self):
-        """Release 2's installer in tmp\\, as Updater leaves it."""
+        # Release 2's installer in tmp\, as Updater leaves it.
         os.makedirs(self.tmp, exist_ok=True)
         shutil.copy(os.path.join(RELEASES, "2", SETUP2), self.tmp)
         for path in (self.tmp, os.path.join(self.tmp, SETUP2)):
             os.chown(path, self.user.pw_uid if self.user else 0, self.user.pw_gid if self.user else 0)
 
     def differences(self, number):
-        """What keeps the folder from holding exactly the files of that
-        release, besides its uninstaller, tmp\\ and the operator's file."""
+        # What keeps the folder from holding exactly the files of that
+        # release, besides its uninstaller, tmp\ and the operator's file.
         excluded = ["--exclude=" + name for name in ("uninstall.exe", "tmp", NOTE) + LOGS]
         diff = subprocess.run(["diff", "-r", "-q"] + excluded + [unpacked(number), self.path], capture_output=True,
                               text=True)
@@ -183,20 +183,20 @@ class Folder:
         return [name for name in os.listdir(self.tmp) if name.startswith(".velm-")] if os.path.isdir(self.tmp) else []
 
     def update(self, expected, setup=SETUP2):
-        """That installer run silently from tmp\\ exits as expected."""
+        # That installer run silently from tmp\ exits as expected.
         code = self.cmd(setup + " /S", cwd=self.tmp)
         check(code == expected, "%s /S from %s\\tmp exited with %d instead of %d" % (setup, self.windows, code, expected))
 
     def log(self):
-        """The lines of the folder's log, none before it is written."""
+        # The lines of the folder's log, none before it is written.
         if not os.path.exists(self / LOGS[0]):
             return []
         with open(self / LOGS[0], encoding="utf-8") as log:
             return log.read().splitlines()
 
     def logs(self, text, after, seconds=30):
-        """Whether a line with that text follows the first after lines of
-        the log within that many seconds."""
+        # Whether a line with that text follows the first after lines of
+        # the log within that many seconds.
         return wait(seconds, lambda: any(text in line for line in self.log()[after:]))
 
 
@@ -213,17 +213,17 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
 
 def trust():
-    """The fixture lifecycle-ca: the system, and so Wine, trusts the test
-    suite's CA (tests/support/certs/, its private key thrown away) while the
-    scenarios run; cleanup() ends that."""
+    # The fixture lifecycle-ca: the system, and so Wine, trusts the test
+    # suite's CA (tests/support/certs/, its private key thrown away) while the
+    # scenarios run; cleanup() ends that.
     shutil.copy(os.path.join(CERTS, "ca.pem"), TRUSTED_CA)
     subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
 
 
 def cleanup():
-    """The fixture's end, also after a scenario that failed or timed out: the
-    CA is no longer trusted, the small drive is unmounted and the ordinary
-    user's Wine ends."""
+    # The fixture's end, also after a scenario that failed or timed out: the
+    # CA is no longer trusted, the small drive is unmounted and the ordinary
+    # user's Wine ends.
     if os.path.exists(TRUSTED_CA):
         os.remove(TRUSTED_CA)
     subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
@@ -236,8 +236,8 @@ def cleanup():
 
 
 def serve():
-    """Release 2's update host on the port its manifest names, over HTTPS
-    with the test suite's certificate for localhost; the port."""
+    # Release 2's update host on the port its manifest names, over HTTPS
+    # with the test suite's certificate for localhost; the port.
     with open(os.path.join(RELEASES, "2", "Version.json")) as manifest:
         port = urllib.parse.urlsplit(json.load(manifest)["URL"]).port or 443
     server = http.server.ThreadingHTTPServer(("127.0.0.1", port), functools.partial(
@@ -257,18 +257,18 @@ def serve_release_2():
 
 
 def requests(what):
-    """How many requests starting with what were answered with 200."""
+    # How many requests starting with what were answered with 200.
     return sum(line.startswith(what) and line.endswith(" 200") for line in REQUESTS)
 
 
 # -- the screen, the registry and the shortcut ----------------------------------
 def windows(title):
-    """Ids of the shown windows whose title matches the regular expression."""
+    # Ids of the shown windows whose title matches the regular expression.
     return output(["xdotool", "search", "--onlyvisible", "--name", title]).split()
 
 
 def new_window(title, seconds, known=()):
-    """The id of a shown window of that title that is none of the known ones."""
+    # The id of a shown window of that title that is none of the known ones.
     found = []
 
     def look():
@@ -284,8 +284,8 @@ def press(window, key):
 
 
 def press_until(window, key, done):
-    """Whether done() came true within a minute, the key sent to the window
-    before each look: a page not yet drawn, or not yet ready, misses it."""
+    # Whether done() came true within a minute, the key sent to the window
+    # before each look: a page not yet drawn, or not yet ready, misses it.
     def pressed():
         run(["xdotool", "key", "--window", window, key], timeout=30)
         return done()
@@ -298,15 +298,15 @@ def screenshot(window, name):
 
 
 def click_update(window):
-    """The update button is the lowest one, spanning the window."""
+    # The update button is the lowest one, spanning the window.
     size = dict(line.split("=") for line in output(["xdotool", "getwindowgeometry", "--shell", window]).split())
     run(["xdotool", "mousemove", "--window", window, str(int(size["WIDTH"]) // 2),
          str(int(size["HEIGHT"]) - 22), "click", "1"])
 
 
 def ours(program):
-    """Whether that Windows program runs in this prefix; one of the same
-    name elsewhere is never counted."""
+    # Whether that Windows program runs in this prefix; one of the same
+    # name elsewhere is never counted.
     for pid in output(["pgrep", "-x", program[:15]]).split():
         try:
             with open("/proc/%s/environ" % pid, "rb") as environ:
@@ -318,9 +318,9 @@ def ours(program):
 
 
 def registry(name, folder=None):
-    """A value of the uninstaller entry (in the folder's prefix), "" without
-    one. Exported, since reg query prints what the console's code page lacks
-    as "?"."""
+    # A value of the uninstaller entry (in the folder's prefix), "" without
+    # one. Exported, since reg query prints what the console's code page lacks
+    # as "?".
     user, env = (folder.user, folder.env) if folder else (None, {})
     exported = os.path.join(env.get("WINEPREFIX", RUN), "entry.reg")
     if run(["wine", "reg", "export", UNINSTALL_KEY, exported, "/y"], user=user, **env) != 0:
@@ -331,9 +331,9 @@ def registry(name, folder=None):
 
 
 def shortcut_works_in(folder):
-    """Whether the shortcut starts the program in the folder: the link keeps
-    its working folder as a UTF-16 string of its own, not merely as the
-    start of the program's path."""
+    # Whether the shortcut starts the program in the folder: the link keeps
+    # its working folder as a UTF-16 string of its own, not merely as the
+    # start of the program's path.
     if not os.path.exists(folder.shortcut):
         return False
     with open(folder.shortcut, "rb") as file:
@@ -346,8 +346,8 @@ def shortcut_works_in(folder):
 
 
 def start_operatorvelm(which, folder, log=None, asking=False, **env):
-    """OperatorVelm of the folder, shown; with asking, once it has asked
-    for Version.json and shown what the answer offers."""
+    # OperatorVelm of the folder, shown; with asking, once it has asked
+    # for Version.json and shown what the answer offers.
     asked, logged = requests(MANIFEST), len(folder.log())
     program = start(["wine", "OperatorVelm.exe"], folder.path, log, **env)
     window = new_window("^OperatorVelm$", 60)
@@ -359,9 +359,9 @@ def start_operatorvelm(which, folder, log=None, asking=False, **env):
 
 
 def offers_update(which, folder, shot=None):
-    """OperatorVelm of the folder asks for Version.json and offers release 2:
-    a click starts Updater, which downloads its installer, and OperatorVelm
-    quits. The id of Updater's "Download Complete" box, still open."""
+    # OperatorVelm of the folder asks for Version.json and offers release 2:
+    # a click starts Updater, which downloads its installer, and OperatorVelm
+    # quits. The id of Updater's "Download Complete" box, still open.
     fetched = requests(DOWNLOAD)
     velm, window = start_operatorvelm(which, folder, asking=True)
     if shot:
@@ -380,10 +380,10 @@ def close_box(box):
 
 
 def double_click_installer(folder):
-    """Release 2's installer from tmp\\ as a double-click runs it, in a
-    Russian session, past its welcome page: the process, and the ids of the
-    installer's windows. Wine traces the text of each message box it shows
-    into installer.log."""
+    # Release 2's installer from tmp\ as a double-click runs it, in a
+    # Russian session, past its welcome page: the process, and the ids of the
+    # installer's windows. Wine traces the text of each message box it shows
+    # into installer.log.
     log, logged = open(os.path.join(RUN, "installer.log"), "w"), len(folder.log())
     installer = start(["wine", SETUP2], folder.tmp, log, LANG="ru_RU.UTF-8", WINEDEBUG="+msgbox")
     check(new_window("^Установка OperatorVelm", 60), SETUP2 + " showed no window when run by double-click")
@@ -393,8 +393,8 @@ def double_click_installer(folder):
 
 
 def box_texts():
-    """The beginnings of the texts of the installer's message boxes so far,
-    as Wine traces them: L"..." with \\XXXX for each character outside ASCII."""
+    # The beginnings of the texts of the installer's message boxes so far,
+    # as Wine traces them: L"..." with \XXXX for each character outside ASCII.
     with open(os.path.join(RUN, "installer.log"), encoding="utf-8", errors="replace") as log:
         return [re.sub(r"\\([0-9a-f]{4})", lambda code: chr(int(code.group(1), 16)), line.split('L"', 1)[1])
                 for line in log if "MSGBOX_OnInit" in line]
@@ -490,8 +490,8 @@ def update_from_release_1_to_2():
 
 
 def not_offered(folder, what, manifest, reason, shot):
-    """The folder's OperatorVelm, asking for that manifest, offers nothing
-    and logs a warning that says why."""
+    # The folder's OperatorVelm, asking for that manifest, offers nothing
+    # and logs a warning that says why.
     with open(os.path.join(SERVED, "Version.json"), "w") as out:
         json.dump(manifest, out)
     fetched = requests("GET /files/Velm/OperatorVelm-")
@@ -633,8 +633,8 @@ def second_copy_keeps_its_entry_and_shortcut():
 
 
 def read_only_files_are_replaced():
-    """Run as an ordinary user in a prefix of its own: Wine run as root
-    writes read-only files all the same."""
+    # Run as an ordinary user in a prefix of its own: Wine run as root
+    # writes read-only files all the same.
     name = "velm-operator"
     if run(["id", name]) != 0:
         check(run(["useradd", "--create-home", name]) == 0, "could not add the user " + name)
@@ -684,11 +684,11 @@ def read_only_files_are_replaced():
 
 
 def two_installers_at_once():
-    """Release 2's installer run silently twice from tmp\\, as a double
-    double-click does, the second started at delays that fall into the
-    first's staging and switch: one at a time works on the folder. Two
-    folders, each updated from its own tmp\\ at the same time, are both
-    updated whole."""
+    # Release 2's installer run silently twice from tmp\, as a double
+    # double-click does, the second started at delays that fall into the
+    # first's staging and switch: one at a time works on the folder. Two
+    # folders, each updated from its own tmp\ at the same time, are both
+    # updated whole.
     one, other, files = Folder("C:\\Оператор 1"), Folder("C:\\Оператор 2"), release_files()
     for delay, second in [(0, other), (0.3, other)] + [(delay, one) for delay in (0, 0.5, 1, 1.5, 2, 2.5, 3)]:
         folders = [one] if second is one else [one, other]
@@ -741,11 +741,11 @@ def older_installer_is_refused():
 
 
 def plugins_come_from_the_folder_only():
-    """Release 2's folder in C:\\Velm, with an import library in C:\\lib
-    (which makes Qt take C:\\ for its prefix) and copies of the folder's
-    plugins under other names in C:\\plugins\\, named by QT_PLUGIN_PATH and
-    QT_QPA_PLATFORM_PLUGIN_PATH as well: neither program loads a DLL from
-    C:\\plugins\\, and each loads its folder's own (Wine's +loaddll)."""
+    # Release 2's folder in C:\Velm, with an import library in C:\lib
+    # (which makes Qt take C:\ for its prefix) and copies of the folder's
+    # plugins under other names in C:\plugins\, named by QT_PLUGIN_PATH and
+    # QT_QPA_PLATFORM_PLUGIN_PATH as well: neither program loads a DLL from
+    # C:\plugins\, and each loads its folder's own (Wine's +loaddll).
     folder, drive = Folder("C:\\Velm"), os.path.join(PREFIX, "drive_c")
     shutil.rmtree(folder.path, ignore_errors=True)
     shutil.copytree(unpacked(2), folder.path)
@@ -784,7 +784,7 @@ def plugins_come_from_the_folder_only():
 
 
 def sign(manifest, key):
-    """The manifest signed with that key alone, as release.sh signs."""
+    # The manifest signed with that key alone, as release.sh signs.
     with open(os.path.join(RUN, "signed"), "w", newline="") as message:
         message.write("%d\n%s" % (manifest["Version"], manifest["URL"]))
     signature = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", message.name],
@@ -793,9 +793,9 @@ def sign(manifest, key):
 
 
 def a_new_key_alone_is_trusted_by_release_2_only():
-    """Release 2 carries the old and the new public key and is signed with
-    both (release 1 offered it in update_from_release_1_to_2); a manifest
-    signed with the new key alone is offered by release 2, not by release 1."""
+    # Release 2 carries the old and the new public key and is signed with
+    # both (release 1 offered it in update_from_release_1_to_2); a manifest
+    # signed with the new key alone is offered by release 2, not by release 1.
     with open(os.path.join(SERVED, "Version.json")) as manifest:
         signed = json.load(manifest)
     check(isinstance(signed.get("Signature"), list) and len(signed["Signature"]) == 2, "release 2's manifest does not carry two signatures: %s" % signed)
@@ -846,8 +846,8 @@ def releases_are_reproducible_and_signed():
     with zipfile.ZipFile(os.path.join(rebuilt[0], "OperatorVelm-2.zip")) as archive:
         archive.extractall(os.path.join(RUN, "rebuilt"))
     def unsigned(path):
-        """The program's bytes but for what signing sets besides the
-        signature: the PE header's checksum and the zeros that align it."""
+        # The program's bytes but for what signing sets besides the
+        # signature: the PE header's checksum and the zeros that align it.
         with open(path, "rb") as file:
             data = bytearray(file.read())
         header = int.from_bytes(data[60:64], "little")
