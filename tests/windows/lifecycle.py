@@ -51,7 +51,7 @@ CERTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"
 REQUESTS = []
 LOG = subprocess.DEVNULL  # Wine's own output, in wine.log once the run starts
 # What the programs and the installer write into the folder besides the release.
-LOGS = ("OperatorVelm.log", "OperatorVelm.1.log")
+LOGS = ("OperatorVelm.log", "OperatorVelm.1.log", "OperatorVelm.log.lock")
 OUTCOME = " OperatorVelm: This is release "  # the update check's last line
 SMALL_DRIVE = os.path.join(OUT, "lifecycle", "small-drive")
 
