@@ -36,16 +36,6 @@ tar -C "$cache" --sort=name --owner=0 --group=0 --numeric-owner --mtime='@0' \
     -cf - "$version" mingw-w64-x86_64.cmake | xz -T0 -6 >"$output/.$name.partial"
 mv -f "$output/.$name.partial" "$output/$name"
 (cd "$output" && sha256sum "$name" >"$name.sha256")
-cat >"$output/README.md" <<README
-# A prebuilt Qt for Windows x86-64 (MinGW-w64), for the Windows check
-
-Qt $version, shared, Release, cross-built with MinGW-w64 (posix g++) from the
-\`qt6-base\` source package of the Debian 13 chroot ($package), by
-\`scripts/windows-check.sh\` into \`$cache\`, and written here by
-\`scripts/windows-qt-archive.sh\` on $(date -u +%Y-%m-%d). It holds \`$version/\` (the
-installed Qt with its \`.velm-qt-ready\` marker) and \`mingw-w64-x86_64.cmake\`
-(the toolchain file its CMake files name); \`$name.sha256\` checks it. Name this
-folder in \`VELM_WINDOWS_QT_ARCHIVE\` to skip the hour of building it; it is
-used only where the chroot's own Qt (moc, uic, rcc) is $version.
-README
+printf '%s\n' "Qt $version for Windows x86-64 (MinGW-w64), cross-built from Debian 13's qt6-base $package by" \
+    "scripts/windows-check.sh; name this folder in VELM_WINDOWS_QT_ARCHIVE (README, \"Qt for Windows\")." >"$output/README.md"
 velm_log "wrote $output/$name ($(du -h "$output/$name" | cut -f1)), $name.sha256 and README.md"
