@@ -12,7 +12,7 @@ seconds="${1:-20}"
 root="$(velm_root)"
 # The runtime that goes with the installed clang, whichever release it is.
 velm_install build fuzz
-(cd "$root" && cmake --workflow --preset fuzz)
+(cd "$root" && cmake --preset fuzz && cmake --build --preset fuzz)
 
 findings="$root/build-fuzz/findings"
 mkdir -p "$findings"

@@ -10,7 +10,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 cd "$(velm_root)"
 
 velm_install build lint
-[ -f build/compile_commands.json ] || cmake --workflow --preset linux-build
+[ -f build/compile_commands.json ] || (cmake --preset linux && cmake --build --preset linux)
 # files <pattern>...: the checkout's files of that name, committed or not.
 files() { git ls-files --cached --others --exclude-standard "$@" | while read -r f; do [ ! -f "$f" ] || echo "$f"; done; }
 mapfile -t sources < <(files '*.cpp' '*.h')

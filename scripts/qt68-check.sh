@@ -14,10 +14,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/chroot.sh"
 
 root="$(velm_root)"
-if ! revision="$(git -C "$root" rev-parse --verify --quiet "${VELM_QT68_REV:-HEAD}^{commit}")"; then
-    velm_log "VELM_QT68_REV: no such revision '${VELM_QT68_REV:-HEAD}'"
-    exit 2
-fi
+revision="$(git -C "$root" rev-parse --verify --quiet "${VELM_QT68_REV:-HEAD}^{commit}")" \
+    || { velm_log "VELM_QT68_REV: no such revision '${VELM_QT68_REV:-HEAD}'"; exit 2; }
 velm_chroot_enter
 # Only what a newcomer brings: git to clone with. The scripts install the rest.
 velm_install --in velm_in_chroot newcomer

@@ -21,20 +21,16 @@ root="$(velm_root)"
 release_dir="${VELM_RELEASE_DIR:-$root/build-windows/release}"
 release_dir="${release_dir%/}"
 # The chroot sees build-windows/ only.
-case "$release_dir" in
-    "$root/build-windows"/*) ;;
-    *) velm_log "release refused: VELM_RELEASE_DIR must lie inside $root/build-windows, got '$release_dir'"; exit 2 ;;
-esac
+[[ "$release_dir" == "$root/build-windows"/* ]] \
+    || { velm_log "release refused: VELM_RELEASE_DIR must lie inside $root/build-windows, got '$release_dir'"; exit 2; }
 
 # A release is its commit, and has the commit's time, so that anyone who
 # builds the commit gets the same bytes; outside git, SOURCE_DATE_EPOCH.
 umask 022
 source="$root"
 if [ -e "$root/.git" ]; then
-    if ! commit="$(git -C "$root" log -1 --format='%H %ct' 2>&1)"; then
-        velm_log "release refused: git fails in $root: $commit"
-        exit 2
-    fi
+    commit="$(git -C "$root" log -1 --format='%H %ct' 2>&1)" \
+        || { velm_log "release refused: git fails in $root: $commit"; exit 2; }
     epoch="${commit#* }" commit="${commit%% *}"
     changed="$(git -C "$root" status --porcelain --untracked-files=no)"
     if [ "${VELM_RELEASE_WORKTREE:-}" = 1 ]; then

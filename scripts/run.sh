@@ -33,12 +33,12 @@ fi
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     velm_install build
-    cmake --workflow --preset linux-build
+    (cmake --preset linux && cmake --build --preset linux)
     cd "$bin"
     exec ./OperatorVelm
 fi
 velm_install build headless
-cmake --workflow --preset linux-build
+(cmake --preset linux && cmake --build --preset linux)
 rm -f "$screenshot"
 xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" "$0" --screenshot
 echo "Screenshot of the main window: $screenshot"

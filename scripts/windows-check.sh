@@ -39,7 +39,7 @@ velm_chroot_unmount
 
 keys="$lifecycle/signing-key.pem,$lifecycle/new-signing-key.pem"
 release=(env VELM_UPDATE_HOST=localhost VELM_AUTHENTICODE_CA="$certs/ca.pem")
-in_file=(VELM_AUTHENTICODE_CERT="$certs/key.pem" VELM_AUTHENTICODE_KEY="$certs/key.key")
+in_file=(VELM_AUTHENTICODE_CERT="$certs/publisher.pem" VELM_AUTHENTICODE_KEY="$certs/publisher.key")
 # Release 1 from a clone one empty commit on, of another time, so that the
 # two releases come from two commits.
 git clone -q "$root" "$out/rebuild/release-1"
@@ -53,8 +53,9 @@ cp -r "$out/rebuild/release-1/build-windows/release/1" "$lifecycle/release/" || 
 coproc tsa { exec python3 "$root/tests/windows/authority.py" serve "$lifecycle" 2>"$out/rebuild/tsa.log"; }
 read -r url <&"${tsa[0]}"
 velm_step "release 2 for the lifecycle, with a token's key and time stamps" "${release[@]}" VELM_RELEASE_NUMBER=2 \
-    VELM_AUTHENTICODE_CERT="$certs/token.pem" VELM_AUTHENTICODE_KEY="pkcs11:token=velm-check;object=authenticode;type=private" \
-    VELM_AUTHENTICODE_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so VELM_AUTHENTICODE_PIN_FILE="$certs/pin" \
+    VELM_AUTHENTICODE_KEY="pkcs11:token=velm-check;object=authenticode;type=private" \
+    VELM_AUTHENTICODE_CERT="$certs/token.pem" VELM_AUTHENTICODE_PIN_FILE="$certs/pin" \
+    VELM_AUTHENTICODE_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so \
     VELM_AUTHENTICODE_TIMESTAMP_URL="$url" VELM_SIGNING_KEY="$keys" VELM_RELEASE_DIR="$lifecycle/release" \
     VELM_RELEASE_WORKTREE=1 bash "$root/scripts/release.sh"
 # shellcheck disable=SC2154 # set by coproc
@@ -68,7 +69,8 @@ for clone in a b; do
 done
 # refused <what it names> <command>...: the command fails, saying that.
 refused() {
-    ! "${@:2}" 2>"$out/rebuild/refused.log" && grep -q -- "$1" "$out/rebuild/refused.log" || return 1
+    ! "${@:2}" 2>"$out/rebuild/refused.log" && tr -s ' \n' '  ' <"$out/rebuild/refused.log" | grep -q -- "$1" \
+        || return 1
     velm_log "refused as it should be: $(sed -n -e 's/^== .*refused: //p' -e '/^CMake Error/,/^$/{/^CMake/!p}' \
         "$out/rebuild/refused.log" | tr -s ' \n' '  ')"
 }
@@ -80,7 +82,8 @@ velm_step "VELM_SIGNING_KEY=, is refused" refused "empty item" env "${two[@]}" V
 velm_step "Authenticode without a time stamp or VELM_AUTHENTICODE_NO_TIMESTAMP=1 is refused" \
     refused VELM_AUTHENTICODE_NO_TIMESTAMP "${release[@]}" "${in_file[@]}" "${two[@]}" bash "$b"
 velm_step "an expired certificate is refused" refused "has expired" "${release[@]}" "${two[@]}" \
-    VELM_AUTHENTICODE_CERT="$certs/expired.pem" VELM_AUTHENTICODE_KEY="$certs/expired.key" VELM_AUTHENTICODE_NO_TIMESTAMP=1 bash "$b"
+    VELM_AUTHENTICODE_CERT="$certs/expired.pem" VELM_AUTHENTICODE_KEY="$certs/expired.key" \
+    VELM_AUTHENTICODE_NO_TIMESTAMP=1 bash "$b"
 install -d -o nobody -m 0700 "$out/rebuild/other"
 velm_step "a chroot folder of another owner is refused" refused "owner nobody" env "${two[@]}" \
     VELM_TRIXIE_ROOT="$out/rebuild/other/trixie" bash "$b"

@@ -13,26 +13,17 @@ set(VELM_SIGNING_KEY "" CACHE STRING
     "The publisher's Ed25519 private keys (PEM files, comma-separated) that sign Version.json; empty for none")
 set(VELM_AUTHENTICODE_CERT "" CACHE FILEPATH
     "Authenticode certificate chain (PEM), or a PKCS#12 file (.p12, .pfx); empty for unsigned programs")
-set(VELM_AUTHENTICODE_KEY "" CACHE STRING "The certificate's private key (PEM), the file that holds the "
-    "PKCS#12 file's password, or a PKCS#11 URI (pkcs11:token=...;object=...) of a key on a token")
-set(VELM_AUTHENTICODE_PKCS11_MODULE "" CACHE FILEPATH "The token's PKCS#11 module, for a pkcs11: key")
-set(VELM_AUTHENTICODE_PIN_FILE "" CACHE FILEPATH "The file that holds the token's PIN, for a pkcs11: key")
-set(VELM_AUTHENTICODE_CA "" CACHE FILEPATH "The roots (PEM) the signatures are verified with; empty for the system's")
+set(VELM_AUTHENTICODE_KEY "" CACHE STRING
+    "The certificate's private key (PEM), the PKCS#12 file's password file, or a token's key (pkcs11:...)")
 set(VELM_AUTHENTICODE_TIMESTAMP_URL "" CACHE STRING "The RFC 3161 time-stamp server for Authenticode")
-set(VELM_AUTHENTICODE_NO_TIMESTAMP "" CACHE STRING "1: Authenticode without a time stamp, reproducible")
-set(VELM_UNSIGNED "" CACHE STRING "1: a Version.json without a signature, on purpose")
+# And, as the README says: VELM_AUTHENTICODE_PKCS11_MODULE and _PIN_FILE for a
+# key on a token, VELM_AUTHENTICODE_CA, VELM_AUTHENTICODE_NO_TIMESTAMP and VELM_UNSIGNED.
 # Written down by scripts/release.sh for the build info and the programs.
 set(VELM_COMMIT "" CACHE STRING "The commit a release is built from")
 set(VELM_COMMIT_NOTE "" CACHE STRING "How the tree differed from the commit; empty for not at all")
 set(VELM_WINDOWS_QT_ORIGIN "" CACHE STRING "Where the Windows Qt came from")
 
-# The update check reads "Version" as a signed 32-bit number.
-string(LENGTH "${VELM_RELEASE_NUMBER}" digits)
-if(NOT VELM_RELEASE_NUMBER MATCHES "^[1-9][0-9]*$" OR digits GREATER 10
-   OR VELM_RELEASE_NUMBER GREATER 2147483647)
-    message(FATAL_ERROR "VELM_RELEASE_NUMBER must be a positive whole number (at most 2147483647), "
-        "got '${VELM_RELEASE_NUMBER}'")
-endif()
+# VELM_RELEASE_NUMBER is checked with every build's (VelmProject.cmake).
 if(NOT VELM_UPDATE_HOST MATCHES "^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?(:[0-9][0-9]?[0-9]?[0-9]?[0-9]?)?$")
     message(FATAL_ERROR "VELM_UPDATE_HOST must be a host name, optionally with :port, got '${VELM_UPDATE_HOST}'")
 endif()
@@ -64,24 +55,19 @@ string(REPLACE "," ";" signing_keys "${VELM_SIGNING_KEY}")
 string(REPLACE "," ";" update_keys "${VELM_UPDATE_KEY}")
 list(TRANSFORM update_keys STRIP)
 if(NOT VELM_SIGNING_KEY AND NOT VELM_UNSIGNED)
-    message(FATAL_ERROR "release refused: no VELM_SIGNING_KEY. Sign it with VELM_SIGNING_KEY=<Ed25519 private key "
-        "in PEM>[,<another>] (README, \"Signed manifests\"), or make an unsigned release on purpose with "
-        "VELM_UNSIGNED=1: its programs would then offer any update that the update host names")
+    message(FATAL_ERROR "release refused: no VELM_SIGNING_KEY=<Ed25519 private key in PEM>[,<another>] (README, "
+        "\"Signed manifests\"); VELM_UNSIGNED=1 makes an unsigned release, whose programs offer any update")
 elseif(NOT VELM_SIGNING_KEY)
     message(WARNING "an unsigned release (VELM_UNSIGNED=1): its programs offer any update the host names")
 endif()
 foreach(key IN LISTS signing_keys)
-    if(key STREQUAL "")
-        message(FATAL_ERROR "release refused: VELM_SIGNING_KEY '${VELM_SIGNING_KEY}' holds an empty item, "
-            "which names no key")
-    endif()
     # Its public key: the PEM of an Ed25519 key holds a fixed prefix, then
     # the 32 bytes, in base64.
     execute_process(COMMAND openssl pkey -in "${key}" -pubout
         OUTPUT_VARIABLE public_pem ERROR_VARIABLE openssl_error RESULT_VARIABLE failed)
     if(failed OR NOT public_pem MATCHES "\nMCowBQYDK2VwAyEA([A-Za-z0-9+/]+=)\n")
-        message(FATAL_ERROR "VELM_SIGNING_KEY must name Ed25519 private keys in PEM, as "
-            "openssl genpkey -algorithm ed25519 writes them: ${key} ${openssl_error}")
+        message(FATAL_ERROR "release refused: VELM_SIGNING_KEY must name Ed25519 private keys in PEM, as openssl "
+            "genpkey -algorithm ed25519 writes them, with no empty item; not so: '${key}' ${openssl_error}")
     endif()
     if(NOT VELM_UPDATE_KEY)
         list(APPEND update_keys "${CMAKE_MATCH_1}")
@@ -102,46 +88,38 @@ set(authenticode "none")
 if(VELM_AUTHENTICODE_CERT OR VELM_AUTHENTICODE_KEY)
     if(NOT EXISTS "${VELM_AUTHENTICODE_CERT}" OR NOT (EXISTS "${VELM_AUTHENTICODE_KEY}"
        OR VELM_AUTHENTICODE_KEY MATCHES "^pkcs11:" AND EXISTS "${VELM_AUTHENTICODE_PKCS11_MODULE}"))
-        message(FATAL_ERROR "VELM_AUTHENTICODE_CERT must name a file, and VELM_AUTHENTICODE_KEY a file or a "
-            "pkcs11: key with VELM_AUTHENTICODE_PKCS11_MODULE, got '${VELM_AUTHENTICODE_CERT}', "
-            "'${VELM_AUTHENTICODE_KEY}' and '${VELM_AUTHENTICODE_PKCS11_MODULE}'")
+        message(FATAL_ERROR "VELM_AUTHENTICODE_CERT must name a file, VELM_AUTHENTICODE_KEY a file or a pkcs11: key "
+            "of VELM_AUTHENTICODE_PKCS11_MODULE: '${VELM_AUTHENTICODE_CERT}' '${VELM_AUTHENTICODE_KEY}'")
     endif()
+    set(stamped "yes, from ${VELM_AUTHENTICODE_TIMESTAMP_URL}")
     if(VELM_AUTHENTICODE_NO_TIMESTAMP)
         set(VELM_AUTHENTICODE_TIMESTAMP_URL "")
+        set(stamped "no")
     elseif(NOT VELM_AUTHENTICODE_TIMESTAMP_URL)
         message(FATAL_ERROR "release refused: Authenticode without VELM_AUTHENTICODE_TIMESTAMP_URL, an RFC 3161 "
-            "time-stamp server: the signatures would turn invalid the day the certificate expires. "
-            "VELM_AUTHENTICODE_NO_TIMESTAMP=1 signs without one, reproducibly, for checks")
+            "time-stamp server, turns invalid the day the certificate expires; VELM_AUTHENTICODE_NO_TIMESTAMP=1 "
+            "signs without one, reproducibly, for checks")
     endif()
     # The certificate must be valid now; a month before it expires, say so.
     set(leaf "${PROJECT_BINARY_DIR}/authenticode-certificate.pem")
+    set(read openssl x509 -in "${VELM_AUTHENTICODE_CERT}")
     if(VELM_AUTHENTICODE_CERT MATCHES "\\.(p12|pfx)$")
-        execute_process(COMMAND openssl pkcs12 -in "${VELM_AUTHENTICODE_CERT}" -passin "file:${VELM_AUTHENTICODE_KEY}"
-            -nokeys -clcerts COMMAND openssl x509 -out "${leaf}" COMMAND_ERROR_IS_FATAL ANY)
-    else()
-        execute_process(COMMAND openssl x509 -in "${VELM_AUTHENTICODE_CERT}" -out "${leaf}" COMMAND_ERROR_IS_FATAL ANY)
+        set(read openssl pkcs12 -in "${VELM_AUTHENTICODE_CERT}" -passin "file:${VELM_AUTHENTICODE_KEY}" -nokeys -clcerts)
     endif()
+    execute_process(COMMAND ${read} COMMAND openssl x509 -out "${leaf}" COMMAND_ERROR_IS_FATAL ANY)
     execute_process(COMMAND openssl verify -no-CAfile -no-CApath -partial_chain -trusted "${leaf}" "${leaf}"
         OUTPUT_VARIABLE dates ERROR_VARIABLE dates RESULT_VARIABLE invalid)
     execute_process(COMMAND openssl x509 -in "${leaf}" -noout -nameopt RFC2253 -subject -fingerprint -sha256 -enddate
         -checkend 2592000 OUTPUT_VARIABLE certificate RESULT_VARIABLE expiring)
-    string(REGEX REPLACE ".*subject=([^\n]*).*Fingerprint=([^\n]*).*notAfter=([^\n]*).*" "\\1;\\2;\\3"
-        certificate "${certificate}")
-    list(GET certificate 0 subject)
-    list(GET certificate 1 fingerprint)
-    list(GET certificate 2 expires)
+    string(REGEX MATCH "subject=([^\n]*).*Fingerprint=([^\n]*).*notAfter=([^\n]*)" certificate "${certificate}")
+    set(certificate "${CMAKE_MATCH_1}, SHA-256 ${CMAKE_MATCH_2}, valid until ${CMAKE_MATCH_3}")
     if(invalid)
-        string(REGEX REPLACE ".*error [0-9]+ at [0-9]+ depth lookup: ([^\n]*).*" "\\1" dates "${dates}")
-        message(FATAL_ERROR "release refused: the Authenticode certificate ${subject} is not valid now: ${dates} "
-            "(it expires ${expires})")
+        string(REGEX REPLACE ".*depth lookup: ([^\n]*).*" "\\1" dates "${dates}")
+        message(FATAL_ERROR "release refused: the Authenticode certificate is not valid now (${dates}): ${certificate}")
     elseif(expiring)
-        message(WARNING "the Authenticode certificate ${subject} expires within 30 days, on ${expires}")
+        message(WARNING "the Authenticode certificate expires within 30 days: ${certificate}")
     endif()
-    set(stamped "no")
-    if(VELM_AUTHENTICODE_TIMESTAMP_URL)
-        set(stamped "yes, from ${VELM_AUTHENTICODE_TIMESTAMP_URL}")
-    endif()
-    set(authenticode "${subject}, SHA-256 ${fingerprint}, expires ${expires}; time stamp: ${stamped}")
+    set(authenticode "${certificate}, time stamp: ${stamped}")
     # A URI's ";" would split the list of arguments; no URI holds a "|".
     string(REPLACE ";" "|" key "${VELM_AUTHENTICODE_KEY}")
     set(sign "-DCERT=${VELM_AUTHENTICODE_CERT}" "-DKEY=${key}"

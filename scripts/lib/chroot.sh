@@ -86,10 +86,8 @@ velm_chroot_enter() {
         "$root"/*) velm_log "VELM_TRIXIE_ROOT must lie outside the source tree"; exit 2 ;;
     esac
     velm_private "$dir"
-    if ! mirror="$(velm_chroot_mirror)"; then
-        velm_log "found no Debian mirror in this machine's apt sources; set VELM_TRIXIE_MIRROR"
-        exit 2
-    fi
+    mirror="$(velm_chroot_mirror)" \
+        || { velm_log "found no Debian mirror in this machine's apt sources; set VELM_TRIXIE_MIRROR"; exit 2; }
     velm_log "Debian mirror: $mirror"
     velm_install host
 

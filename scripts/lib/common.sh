@@ -15,9 +15,7 @@ velm_log() {
 
 # velm_require_root <why>: ends the command unless it runs as root.
 velm_require_root() {
-    [ "$(id -u)" -eq 0 ] && return 0
-    velm_log "$(basename "$0") must run as root: $1"
-    exit 2
+    [ "$(id -u)" -eq 0 ] || { velm_log "$(basename "$0") must run as root: $1"; exit 2; }
 }
 
 # velm_packages <list>...: the Debian packages of lib/packages/<list>.txt.

@@ -60,10 +60,7 @@ velm_windows_qt() {
     local cache version archive="${VELM_WINDOWS_QT_ARCHIVE:-}" started=$SECONDS
     cache="$(velm_windows_qt_cache)"
     version="$(velm_chroot_package_version qt6-base-dev)"
-    if [ -f "$cache/$version/.velm-qt-ready" ]; then
-        velm_log "reusing Qt $version for Windows in $cache/$version"
-        return 0
-    fi
+    [ ! -f "$cache/$version/.velm-qt-ready" ] || { velm_log "reusing Qt $version for Windows in $cache/$version"; return 0; }
     if [ -n "$archive" ]; then
         [ ! -d "$archive" ] || archive="${archive%/}/$(velm_windows_qt_archive_name "$version")"
         velm_windows_qt_unpack "$archive" "$cache" "$version"

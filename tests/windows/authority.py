@@ -1,13 +1,6 @@
-"""The Windows check's throwaway signing authority (scripts/windows-check.sh).
-
-  authority.py make <folder>   in the chroot: two Ed25519 keys, a CA, in
-      <folder>/authenticode/ a code-signing certificate for a key in a file,
-      one for a key made on a SoftHSM2 token, which never leaves it, one that
-      has expired, and a time-stamping certificate
-  authority.py serve <folder>  an RFC 3161 time-stamp server on 127.0.0.1
-      (openssl ts -reply, with that certificate): prints its address, then
-      answers until it is ended
-"""
+"""The Windows check's throwaway signing authority (scripts/windows-check.sh):
+`make <folder>` (in the chroot) writes its keys and certificates, `serve
+<folder>` is its RFC 3161 time-stamp server on 127.0.0.1, printing its address."""
 import http.server
 import os
 import subprocess
@@ -19,12 +12,11 @@ TOKEN = ["--module", "/usr/lib/softhsm/libsofthsm2.so", "--token-label", "velm-c
 
 def run(*command):
     done = subprocess.run(command, cwd=FOLDER, capture_output=True, text=True)
-    if done.returncode:
-        sys.exit("%s failed: %s" % (" ".join(command), done.stderr))
+    done.returncode == 0 or sys.exit("%s failed: %s" % (" ".join(command), done.stderr))
 
 
 def issue(name, usage, *dates):
-    """<name>.pem for the public key in <name>.pub.pem, issued by the CA for that use."""
+    """<name>.pem, from the CA, for the public key in <name>.pub.pem."""
     with open(os.path.join(FOLDER, name + ".ext"), "w") as extensions:
         extensions.write("extendedKeyUsage=critical,%s\n" % usage)
     run("openssl", "x509", "-new", "-force_pubkey", name + ".pub.pem", "-subj", "/CN=OperatorVelm " + name,
@@ -32,36 +24,39 @@ def issue(name, usage, *dates):
 
 
 def make():
+    """The two Ed25519 keys beside the folder; in it a CA, and from it code-signing certificates for a key in
+    a file, for one made on a SoftHSM2 token (which never leaves it) and for one that has expired, and a
+    time-stamping one."""
     for key in ("signing-key", "new-signing-key"):
         run("openssl", "genpkey", "-algorithm", "ed25519", "-out", os.path.join("..", key + ".pem"))
     run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-noenc", "-days", "2", "-subj", "/CN=velm-check-CA",
         "-keyout", "ca.key", "-out", "ca.pem")
-    for name in ("key", "expired", "tsa"):
+    for name in ("publisher", "expired", "tsa"):
         run("openssl", "genpkey", "-algorithm", "rsa", "-out", name + ".key")
         run("openssl", "pkey", "-in", name + ".key", "-pubout", "-out", name + ".pub.pem")
-    issue("key", "codeSigning")
-    issue("expired", "codeSigning", "-not_before", "20250101000000Z", "-not_after", "20250301000000Z")
-    issue("tsa", "timeStamping")
-    # The token's key is made on it; only its public half comes out.
     subprocess.run(["softhsm2-util", "--delete-token", "--token", "velm-check"], capture_output=True)
     run("softhsm2-util", "--init-token", "--free", "--label", "velm-check", "--so-pin", TOKEN[-1], "--pin", TOKEN[-1])
     run("pkcs11-tool", *TOKEN, "--keypairgen", "--key-type", "rsa:2048", "--label", "authenticode", "--id", "01")
+    listed = subprocess.run(["pkcs11-tool", *TOKEN, "--list-objects", "--type", "privkey"], capture_output=True, text=True)
+    "never extractable, local" in listed.stdout or sys.exit("the token's key could leave it: " + listed.stdout)
+    print("the token's key: " + listed.stdout.split("Access:")[-1].split("\n")[0].strip())
     run("pkcs11-tool", *TOKEN, "--read-object", "--type", "pubkey", "--label", "authenticode", "-o", "token.der")
     run("openssl", "pkey", "-pubin", "-inform", "DER", "-in", "token.der", "-out", "token.pub.pem")
-    issue("token", "codeSigning")
+    for name in ("publisher", "token"):
+        issue(name, "codeSigning")
+    issue("expired", "codeSigning", "-not_before", "20250101000000Z", "-not_after", "20250301000000Z")
+    issue("tsa", "timeStamping")
     with open(os.path.join(FOLDER, "pin"), "w") as pin:
         pin.write(TOKEN[-1])
 
 
 class TimeStamps(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
-        query = self.rfile.read(int(self.headers["Content-Length"]))
-        reply = subprocess.run(["openssl", "ts", "-reply", "-config", "tsa.cnf", "-queryfile", "/dev/stdin",
-                                "-signer", "tsa.pem", "-inkey", "tsa.key", "-chain", "ca.pem"],
-                               cwd=FOLDER, input=query, capture_output=True).stdout
+        reply = subprocess.run(["openssl", "ts", "-reply", "-config", "tsa.cnf", "-queryfile", "/dev/stdin", "-signer",
+                                "tsa.pem", "-inkey", "tsa.key", "-chain", "ca.pem"], cwd=FOLDER, capture_output=True,
+                               input=self.rfile.read(int(self.headers["Content-Length"]))).stdout
         self.send_response(200 if reply else 500)
         self.send_header("Content-Type", "application/timestamp-reply")
-        self.send_header("Content-Length", str(len(reply)))
         self.end_headers()
         self.wfile.write(reply)
 
@@ -75,5 +70,4 @@ def serve():
     server.serve_forever()
 
 
-if __name__ == "__main__":
-    globals()[sys.argv[1]]()
+globals()[sys.argv[1]]()
