@@ -86,8 +86,9 @@ endif()
 set(sign "")
 set(authenticode "none")
 if(VELM_AUTHENTICODE_CERT OR VELM_AUTHENTICODE_KEY)
+    # if() reads AND and OR from left to right: hence the inner parentheses.
     if(NOT EXISTS "${VELM_AUTHENTICODE_CERT}" OR NOT (EXISTS "${VELM_AUTHENTICODE_KEY}"
-       OR VELM_AUTHENTICODE_KEY MATCHES "^pkcs11:" AND EXISTS "${VELM_AUTHENTICODE_PKCS11_MODULE}"))
+       OR (VELM_AUTHENTICODE_KEY MATCHES "^pkcs11:" AND EXISTS "${VELM_AUTHENTICODE_PKCS11_MODULE}")))
         message(FATAL_ERROR "VELM_AUTHENTICODE_CERT must name a file, VELM_AUTHENTICODE_KEY a file or a pkcs11: key "
             "of VELM_AUTHENTICODE_PKCS11_MODULE: '${VELM_AUTHENTICODE_CERT}' '${VELM_AUTHENTICODE_KEY}'")
     endif()
@@ -101,12 +102,12 @@ if(VELM_AUTHENTICODE_CERT OR VELM_AUTHENTICODE_KEY)
             "signs without one, reproducibly, for checks")
     endif()
     # The certificate must be valid now; a month before it expires, say so.
-    set(leaf "${PROJECT_BINARY_DIR}/authenticode-certificate.pem")
-    set(read openssl x509 -in "${VELM_AUTHENTICODE_CERT}")
+    set(leaf "${VELM_AUTHENTICODE_CERT}")
     if(VELM_AUTHENTICODE_CERT MATCHES "\\.(p12|pfx)$")
-        set(read openssl pkcs12 -in "${VELM_AUTHENTICODE_CERT}" -passin "file:${VELM_AUTHENTICODE_KEY}" -nokeys -clcerts)
+        set(leaf "${PROJECT_BINARY_DIR}/authenticode-certificate.pem")
+        execute_process(COMMAND openssl pkcs12 -in "${VELM_AUTHENTICODE_CERT}" -passin "file:${VELM_AUTHENTICODE_KEY}"
+            -nokeys -clcerts -out "${leaf}" COMMAND_ERROR_IS_FATAL ANY)
     endif()
-    execute_process(COMMAND ${read} COMMAND openssl x509 -out "${leaf}" COMMAND_ERROR_IS_FATAL ANY)
     execute_process(COMMAND openssl verify -no-CAfile -no-CApath -partial_chain -trusted "${leaf}" "${leaf}"
         OUTPUT_VARIABLE dates ERROR_VARIABLE dates RESULT_VARIABLE invalid)
     execute_process(COMMAND openssl x509 -in "${leaf}" -noout -nameopt RFC2253 -subject -fingerprint -sha256 -enddate

@@ -29,7 +29,7 @@ execute_process(COMMAND osslsigncode sign ${identity} -h sha256 -n OperatorVelm 
     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND osslsigncode verify ${trust} -in "${FILE}.signed"
     OUTPUT_VARIABLE verified ERROR_VARIABLE verified RESULT_VARIABLE failed)
-if(failed OR TIMESTAMP_URL AND NOT verified MATCHES "Timestamp Server Signature verification: ok")
+if(failed OR (TIMESTAMP_URL AND NOT verified MATCHES "Timestamp Server Signature verification: ok"))
     message(FATAL_ERROR "osslsigncode verify fails for ${FILE} signed with ${CERT}:\n${verified}")
 endif()
 file(RENAME "${FILE}.signed" "${FILE}")

@@ -15,11 +15,11 @@ def run(*command):
     done.returncode == 0 or sys.exit("%s failed: %s" % (" ".join(command), done.stderr))
 
 
-def issue(name, usage, *dates):
-    """<name>.pem, from the CA, for the public key in <name>.pub.pem."""
+def issue(name, key, usage, *dates):
+    """<name>.pem, from the CA, for the public key in the file key."""
     with open(os.path.join(FOLDER, name + ".ext"), "w") as extensions:
         extensions.write("extendedKeyUsage=critical,%s\n" % usage)
-    run("openssl", "x509", "-new", "-force_pubkey", name + ".pub.pem", "-subj", "/CN=OperatorVelm " + name,
+    run("openssl", "x509", "-new", "-force_pubkey", key, "-subj", "/CN=OperatorVelm " + name,
         "-CA", "ca.pem", "-CAkey", "ca.key", "-extfile", name + ".ext", "-out", name + ".pem", *(dates or ["-days", "2"]))
 
 
@@ -33,19 +33,18 @@ def make():
         "-keyout", "ca.key", "-out", "ca.pem")
     for name in ("publisher", "expired", "tsa"):
         run("openssl", "genpkey", "-algorithm", "rsa", "-out", name + ".key")
-        run("openssl", "pkey", "-in", name + ".key", "-pubout", "-out", name + ".pub.pem")
     subprocess.run(["softhsm2-util", "--delete-token", "--token", "velm-check"], capture_output=True)
     run("softhsm2-util", "--init-token", "--free", "--label", "velm-check", "--so-pin", TOKEN[-1], "--pin", TOKEN[-1])
     run("pkcs11-tool", *TOKEN, "--keypairgen", "--key-type", "rsa:2048", "--label", "authenticode", "--id", "01")
-    listed = subprocess.run(["pkcs11-tool", *TOKEN, "--list-objects", "--type", "privkey"], capture_output=True, text=True)
+    listed = subprocess.run(["pkcs11-tool", *TOKEN, "--list-objects", "--type", "privkey"], capture_output=True,
+                            text=True)
     "never extractable, local" in listed.stdout or sys.exit("the token's key could leave it: " + listed.stdout)
     print("the token's key: " + listed.stdout.split("Access:")[-1].split("\n")[0].strip())
     run("pkcs11-tool", *TOKEN, "--read-object", "--type", "pubkey", "--label", "authenticode", "-o", "token.der")
-    run("openssl", "pkey", "-pubin", "-inform", "DER", "-in", "token.der", "-out", "token.pub.pem")
-    for name in ("publisher", "token"):
-        issue(name, "codeSigning")
-    issue("expired", "codeSigning", "-not_before", "20250101000000Z", "-not_after", "20250301000000Z")
-    issue("tsa", "timeStamping")
+    issue("publisher", "publisher.key", "codeSigning")
+    issue("token", "token.der", "codeSigning")
+    issue("expired", "expired.key", "codeSigning", "-not_before", "20250101000000Z", "-not_after", "20250301000000Z")
+    issue("tsa", "tsa.key", "timeStamping")
     with open(os.path.join(FOLDER, "pin"), "w") as pin:
         pin.write(TOKEN[-1])
 
