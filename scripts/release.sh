@@ -63,9 +63,7 @@ trap 'rm -rf "$secrets"; velm_chroot_unmount' EXIT
 # velm_secret <file> <name>: a copy of it in memory, its path inside; a
 # token's pkcs11: URI or nothing as it is.
 velm_secret() {
-    case "$1" in "" | pkcs11:*) printf '%s\n' "$1"; return 0 ;; esac
-    install -m 600 "$1" "$secrets/$2"
-    printf '%s\n' "$secrets/$2"
+    case "$1" in "" | pkcs11:*) printf '%s\n' "$1" ;; *) install -m 600 "$1" "$secrets/$2" && echo "$secrets/$2" ;; esac
 }
 # Each item as it is given, an empty one too, for Release.cmake to judge.
 keys=()

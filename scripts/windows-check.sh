@@ -69,10 +69,9 @@ for clone in a b; do
 done
 # refused <what it names> <command>...: the command fails, saying that.
 refused() {
-    ! "${@:2}" 2>"$out/rebuild/refused.log" && tr -s ' \n' '  ' <"$out/rebuild/refused.log" | grep -q -- "$1" \
-        || return 1
-    velm_log "refused as it should be: $(sed -n -e 's/^== .*refused: //p' -e '/^CMake Error/,/^$/{/^CMake/!p}' \
-        "$out/rebuild/refused.log" | tr -s ' \n' '  ')"
+    ! "${@:2}" 2>"$out/rebuild/refused.log" && tr -s ' \n' '  ' <"$out/rebuild/refused.log" | grep -q -- "$1" || return 1
+    velm_log "refused as it should be: $(sed -n -e 's/^== .*refused: //p' -e '/^[ MADRC][ MADRC] /p' -e \
+        '/^CMake Error/,/^Call Stack/{/^C/!p}' "$out/rebuild/refused.log" | tr -s ' \n' '  ' | sed 's/^ *//')"
 }
 git -C "$out/rebuild/a" rev-parse HEAD >"$out/rebuild/commit"
 b="$out/rebuild/b/scripts/release.sh"

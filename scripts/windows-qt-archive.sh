@@ -10,10 +10,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/windows.sh"
 
-if [ $# -ne 1 ]; then
-    echo "usage: $0 <output folder>" >&2
-    exit 2
-fi
+[ $# -eq 1 ] || { echo "usage: $0 <output folder>" >&2; exit 2; }
 output=$1
 cache="$(velm_windows_qt_cache)"
 # The newest finished Qt of the cache, unless one is named.

@@ -94,11 +94,8 @@ velm_chroot_enter() {
     trap velm_chroot_unmount EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
-    if awk -v prefix="$dir/" '{ gsub(/\\040/, " ", $2) } index($2 "/", prefix) == 1 { found = 1 } END { exit !found }' \
-        /proc/self/mounts; then
-        velm_log "something is still mounted below $dir (another run?)"
-        exit 2
-    fi
+    ! awk -v prefix="$dir/" '{ gsub(/\\040/, " ", $2) } index($2 "/", prefix) == 1 { found = 1 } END { exit !found }' \
+        /proc/self/mounts || { velm_log "something is still mounted below $dir (another run?)"; exit 2; }
 
     if [ ! -f "$dir/.velm-chroot-ready" ]; then
         if [ -d "$dir/debootstrap" ]; then
