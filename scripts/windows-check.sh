@@ -4,11 +4,12 @@
 # Builds the Windows x86-64 deliverable and proves it under Wine; CI runs it
 # after scripts/test.sh. Root only. It makes the releases of the lifecycle
 # with scripts/release.sh, for the update host localhost (port 443, which
-# the lifecycle binds while it serves), with the throwaway keys and
-# certificates of tests/windows/authority.py: release 1 (from a clone one
-# commit on) signed with one Ed25519 key and an Authenticode key in a file,
-# without a time stamp; release 2 with that key and a new one, Authenticode
-# with a key on a SoftHSM2 token and time stamps from a loopback server;
+# the lifecycle binds while it serves), with throwaway keys and
+# certificates and the time-stamp server tests/windows/timestamp.py:
+# release 1 (from a clone one commit on) signed with one Ed25519 key and an
+# Authenticode key in a file, without a time stamp; release 2 with that key
+# and a new one, Authenticode with a key on a SoftHSM2 token and time
+# stamps from a loopback server;
 # release 2 again, without Authenticode, from two fresh clones; and it sees
 # the releases refused that must be. Then, inside the Debian 13 chroot of
 # lib/chroot.sh with the Windows Qt of lib/windows.sh, it cross-builds the
@@ -33,8 +34,32 @@ certs="$lifecycle/authenticode"
 velm_install host
 rm -rf "$lifecycle" "$out/rebuild"
 mkdir -p "$lifecycle/release" "$certs" "$out/rebuild"
+# Throwaway keys and certificates, made in the chroot, whose OpenSSL sets any
+# dates: two Ed25519 keys; a CA, and from it code-signing certificates for a
+# key in a file, for one made on a SoftHSM2 token, which never lets it out,
+# and for one that has expired, and one for the time-stamp server.
 velm_windows_enter
-velm_in_windows_chroot python3 tests/windows/authority.py make /velm/src/build-windows/lifecycle
+in_certs=(velm_in_windows_chroot env -C build-windows/lifecycle/authenticode)
+token=(pkcs11-tool --module /usr/lib/softhsm/libsofthsm2.so --token-label velm-check --login --pin 7294)
+for key in signing-key new-signing-key; do "${in_certs[@]}" openssl genpkey -quiet -algorithm ed25519 -out "../$key.pem"; done
+for key in publisher expired tsa; do "${in_certs[@]}" openssl genpkey -quiet -algorithm rsa -out "$key.key"; done
+"${in_certs[@]}" openssl req -x509 -newkey rsa:2048 -noenc -days 2 -subj /CN=velm-check-CA -keyout ca.key -out ca.pem \
+    2>/dev/null
+velm_in_chroot softhsm2-util --delete-token --token velm-check >/dev/null 2>&1 || true
+velm_in_chroot softhsm2-util --init-token --free --label velm-check --so-pin 7294 --pin 7294 >/dev/null
+"${in_certs[@]}" "${token[@]}" --keypairgen --key-type rsa:2048 --label authenticode --id 01 >/dev/null
+"${in_certs[@]}" "${token[@]}" --list-objects --type privkey | grep "never extractable, local" | sed 's/^ */== /' >&2
+"${in_certs[@]}" "${token[@]}" --read-object --type pubkey --label authenticode -o token.der
+printf 7294 >"$certs/pin"
+# issue <name> <its key> <use> <openssl x509 options>...
+issue() {
+    "${in_certs[@]}" openssl x509 -new -force_pubkey "$2" -subj "/CN=OperatorVelm $1" -CA ca.pem -CAkey ca.key \
+        -extfile <(echo "extendedKeyUsage=critical,$3") -out "$1.pem" "${@:4}"
+}
+issue publisher publisher.key codeSigning -days 2
+issue token token.der codeSigning -days 2
+issue expired expired.key codeSigning -not_before 20250101000000Z -not_after 20250301000000Z
+issue tsa tsa.key timeStamping -days 2
 velm_chroot_unmount
 
 keys="$lifecycle/signing-key.pem,$lifecycle/new-signing-key.pem"
@@ -50,7 +75,7 @@ velm_step "release 1 for the lifecycle (update host localhost)" "${release[@]}" 
     bash "$out/rebuild/release-1/scripts/release.sh"
 cp -r "$out/rebuild/release-1/build-windows/release/1" "$lifecycle/release/" || true
 # From this working tree as it is, which its build info says.
-coproc tsa { exec python3 "$root/tests/windows/authority.py" serve "$lifecycle" 2>"$out/rebuild/tsa.log"; }
+coproc tsa { exec python3 "$root/tests/windows/timestamp.py" "$certs" 2>"$out/rebuild/tsa.log"; }
 read -r url <&"${tsa[0]}"
 velm_step "release 2 for the lifecycle, with a token's key and time stamps" "${release[@]}" VELM_RELEASE_NUMBER=2 \
     VELM_AUTHENTICODE_KEY="pkcs11:token=velm-check;object=authenticode;type=private" \
