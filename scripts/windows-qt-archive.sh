@@ -5,7 +5,7 @@
 # as an archive, with its .sha256 and a README, for VELM_WINDOWS_QT_ARCHIVE
 # on machines where nothing is cached yet.
 #
-# VELM_WINDOWS_QT_CACHE    the cache to read (default /var/tmp/velm-windows-qt)
+# VELM_WINDOWS_QT_CACHE    the cache to read (default /var/cache/velm/windows-qt)
 # VELM_WINDOWS_QT_VERSION  which Qt of the cache (default: its newest)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/windows.sh"
