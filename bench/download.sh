@@ -14,7 +14,7 @@ build="$(velm_root)/build"
 
 rounds="${1:-3}"
 velm_install build bench
-velm_build linux >/dev/null
+(cd "$(velm_root)" && cmake --preset linux && cmake --build --preset linux) >/dev/null
 program="$build/bench/velm_download_bench"
 
 shm=$(mktemp -d /dev/shm/velm-download-bench.XXXXXX)

@@ -9,7 +9,7 @@ build="$(velm_root)/build"
 
 rounds="${1:-30}"
 velm_install build
-velm_build linux >/dev/null
+(cd "$(velm_root)" && cmake --preset linux && cmake --build --preset linux) >/dev/null
 program="$build/bench/velm_startup_bench"
 export QT_QPA_PLATFORM=offscreen
 

@@ -1,7 +1,10 @@
 # What every target of the project shares: the oldest Qt API we support,
 # warnings, one folder for what ships, and version.json beside the programs.
-if(NOT VELM_RELEASE_NUMBER MATCHES "^-?[0-9]+$")
-    message(FATAL_ERROR "VELM_RELEASE_NUMBER must be a whole number, got '${VELM_RELEASE_NUMBER}'")
+# The update check reads "Version" as a signed 32-bit number.
+if(NOT VELM_RELEASE_NUMBER MATCHES "^[1-9][0-9]?[0-9]?[0-9]?[0-9]?[0-9]?[0-9]?[0-9]?[0-9]?[0-9]?$"
+   OR VELM_RELEASE_NUMBER GREATER 2147483647)
+    message(FATAL_ERROR "VELM_RELEASE_NUMBER must be a positive whole number (at most 2147483647), "
+        "got '${VELM_RELEASE_NUMBER}'")
 endif()
 if(VELM_UPDATE_HOST STREQUAL "updates.velm.invalid")
     message(NOTICE "VELM_UPDATE_HOST is not set: with the default host, updates.velm.invalid, "

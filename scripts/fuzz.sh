@@ -12,7 +12,7 @@ seconds="${1:-20}"
 root="$(velm_root)"
 # The runtime that goes with the installed clang, whichever release it is.
 velm_install build fuzz
-velm_build fuzz
+(cd "$root" && cmake --preset fuzz && cmake --build --preset fuzz)
 
 findings="$root/build-fuzz/findings"
 mkdir -p "$findings"
@@ -26,14 +26,9 @@ for target in "$root"/build-fuzz/fuzzers/fuzz_*; do
     log="$root/build-fuzz/$name.log"
     velm_log "fuzzing $name for ${seconds}s"
     # New inputs go to the scratch folder; the committed corpus is only read.
-    if "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -artifact_prefix="$findings/$name-" "$work" "$root/fuzz/corpus/${name#fuzz_}" >"$log" 2>&1; then
-        result=ok
-    else
-        result=FAILED
-        status=1
-        tail -n 40 "$log" >&2
-    fi
+    result=ok
+    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$findings/$name-" \
+        "$work" "$root/fuzz/corpus/${name#fuzz_}" >"$log" 2>&1 || { result=FAILED; status=1; tail -n 40 "$log" >&2; }
     runs=$(grep -Eo 'Done [0-9]+ runs' "$log" | grep -Eo '[0-9]+' || echo "?")
     summary+=("$(printf '%-22s %-7s %s executions' "$name" "$result" "$runs")")
     rm -rf "$work"

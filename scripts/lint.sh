@@ -10,38 +10,18 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 cd "$(velm_root)"
 
 velm_install build lint
-[ -f build/compile_commands.json ] || velm_build linux
+[ -f build/compile_commands.json ] || (cmake --preset linux && cmake --build --preset linux)
 # files <pattern>...: the checkout's files of that name, committed or not.
-files() {
-    git ls-files --cached --others --exclude-standard "$@" | while read -r file; do
-        [ ! -f "$file" ] || echo "$file"
-    done
-}
+files() { git ls-files --cached --others --exclude-standard "$@" | while read -r f; do [ ! -f "$f" ] || echo "$f"; done; }
 mapfile -t sources < <(files '*.cpp' '*.h')
-status=0
-
-if [ "${1:-}" = "--fix-format" ]; then
-    clang-format -i "${sources[@]}"
-elif ! clang-format --dry-run --Werror "${sources[@]}"; then
-    velm_log "clang-format: the files above differ from .clang-format (scripts/lint.sh --fix-format mends them)"
-    status=1
-fi
-
+[ "${1:-}" != "--fix-format" ] || clang-format -i "${sources[@]}"
+velm_step "clang-format (scripts/lint.sh --fix-format mends what it names)" clang-format --dry-run --Werror "${sources[@]}"
 # clang-tidy reads the translation units; headers are checked through them.
 # The fuzz targets need the fuzz build's flags, so they are left out here.
-if ! printf '%s\n' "${sources[@]}" | grep '\.cpp$' | grep -v '^fuzz/' | xargs -P "$(nproc)" -n 4 clang-tidy -p build --quiet; then
-    velm_log "clang-tidy found problems"
-    status=1
-fi
-
+velm_step clang-tidy xargs -a <(printf '%s\n' "${sources[@]}" | grep '\.cpp$' | grep -v '^fuzz/') -P "$(nproc)" -n 4 \
+    clang-tidy -p build --quiet
 mapfile -t shells < <(files '*.sh' .ci/run)
-if ! shellcheck -x "${shells[@]}"; then
-    velm_log "shellcheck found problems"
-    status=1
-fi
+velm_step shellcheck shellcheck -x "${shells[@]}"
 mapfile -t pythons < <(files '*.py')
-if ! python3 -m py_compile "${pythons[@]}"; then
-    velm_log "a Python file does not compile"
-    status=1
-fi
-exit $status
+velm_step "every Python file compiles" python3 -m py_compile "${pythons[@]}"
+velm_summary

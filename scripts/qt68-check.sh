@@ -14,18 +14,16 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/chroot.sh"
 
 root="$(velm_root)"
-if ! revision="$(git -C "$root" rev-parse --verify --quiet "${VELM_QT68_REV:-HEAD}^{commit}")"; then
-    velm_log "VELM_QT68_REV: no such revision '${VELM_QT68_REV:-HEAD}'"
-    exit 2
-fi
+revision="$(git -C "$root" rev-parse --verify --quiet "${VELM_QT68_REV:-HEAD}^{commit}")" \
+    || { velm_log "VELM_QT68_REV: no such revision '${VELM_QT68_REV:-HEAD}'"; exit 2; }
 velm_chroot_enter
 # Only what a newcomer brings: git to clone with. The scripts install the rest.
 velm_install --in velm_in_chroot newcomer
 qt_version="$(velm_in_chroot apt-cache policy qt6-base-dev | awk '/Candidate:/ { print $2 }')"
 qt_version="${qt_version#*:}"
 case "$qt_version" in
-    6.8 | 6.8.*) velm_log "Qt in $(velm_chroot_suite): $qt_version" ;;
-    *) velm_log "expected Qt 6.8.x in $(velm_chroot_suite), found '$qt_version'"; exit 2 ;;
+    6.8 | 6.8.*) velm_log "Qt in $velm_chroot_suite: $qt_version" ;;
+    *) velm_log "expected Qt 6.8.x in $velm_chroot_suite, found '$qt_version'"; exit 2 ;;
 esac
 
 clone=/velm/clone
@@ -34,11 +32,7 @@ rm -rf --one-file-system "$(velm_chroot_dir)$clone"
 velm_log "checking revision ${revision:0:12} from a fresh clone"
 velm_in_chroot git clone -q /velm/repository "$clone"
 velm_in_chroot git -C "$clone" checkout -q "$revision"
-started=$SECONDS
-velm_in_chroot CXXFLAGS=-Werror /usr/bin/env -C "$clone" scripts/test.sh
-velm_log "scripts/test.sh passed in $((SECONDS - started)) s"
-started=$SECONDS
-velm_in_chroot /usr/bin/env -C "$clone" scripts/run.sh
-[ -s "$(velm_chroot_dir)$clone/build/screenshot.png" ]
-velm_log "headless scripts/run.sh passed in $((SECONDS - started)) s"
-velm_log "Debian 13, Qt $qt_version: test.sh and run.sh passed; screenshot: $(velm_chroot_dir)$clone/build/screenshot.png"
+velm_step scripts/test.sh velm_in_chroot CXXFLAGS=-Werror /usr/bin/env -C "$clone" scripts/test.sh
+velm_step "headless scripts/run.sh" velm_in_chroot /usr/bin/env -C "$clone" scripts/run.sh
+velm_step "a screenshot in $(velm_chroot_dir)$clone/build/screenshot.png" test -s "$(velm_chroot_dir)$clone/build/screenshot.png"
+velm_summary

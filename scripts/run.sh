@@ -8,7 +8,7 @@
 # and exits.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
-
+cd "$(velm_root)"
 bin="$(velm_root)/build/bin"
 screenshot="$(velm_root)/build/screenshot.png"
 
@@ -18,7 +18,8 @@ if [ "${1:-}" = --screenshot ]; then
     ./OperatorVelm &
     program=$!
     status=0
-    if velm_wait 20 xwininfo -name OperatorVelm; then
+    for _ in {1..100}; do xwininfo -name OperatorVelm >/dev/null 2>&1 && break; sleep 0.2; done
+    if xwininfo -name OperatorVelm >/dev/null 2>&1; then
         sleep 1 # drawn
         import -window "$(xwininfo -name OperatorVelm | awk '/Window id:/ { print $4 }')" "$screenshot" || status=1
     else
@@ -32,12 +33,12 @@ fi
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     velm_install build
-    velm_build linux
+    (cmake --preset linux && cmake --build --preset linux)
     cd "$bin"
     exec ./OperatorVelm
 fi
 velm_install build headless
-velm_build linux
+(cmake --preset linux && cmake --build --preset linux)
 rm -f "$screenshot"
 xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" "$0" --screenshot
 echo "Screenshot of the main window: $screenshot"

@@ -5,15 +5,12 @@
 # as an archive, with its .sha256 and a README, for VELM_WINDOWS_QT_ARCHIVE
 # on machines where nothing is cached yet.
 #
-# VELM_WINDOWS_QT_CACHE    the cache to read (default /var/tmp/velm-windows-qt)
+# VELM_WINDOWS_QT_CACHE    the cache to read (default /var/cache/velm/windows-qt)
 # VELM_WINDOWS_QT_VERSION  which Qt of the cache (default: its newest)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/windows.sh"
 
-if [ $# -ne 1 ]; then
-    echo "usage: $0 <output folder>" >&2
-    exit 2
-fi
+[ $# -eq 1 ] || { echo "usage: $0 <output folder>" >&2; exit 2; }
 output=$1
 cache="$(velm_windows_qt_cache)"
 # The newest finished Qt of the cache, unless one is named.
@@ -36,16 +33,6 @@ tar -C "$cache" --sort=name --owner=0 --group=0 --numeric-owner --mtime='@0' \
     -cf - "$version" mingw-w64-x86_64.cmake | xz -T0 -6 >"$output/.$name.partial"
 mv -f "$output/.$name.partial" "$output/$name"
 (cd "$output" && sha256sum "$name" >"$name.sha256")
-cat >"$output/README.md" <<README
-# A prebuilt Qt for Windows x86-64 (MinGW-w64), for the Windows check
-
-Qt $version, shared, Release, cross-built with MinGW-w64 (posix g++) from the
-\`qt6-base\` source package of the Debian 13 chroot ($package), by
-\`scripts/windows-check.sh\` into \`$cache\`, and written here by
-\`scripts/windows-qt-archive.sh\` on $(date -u +%Y-%m-%d). It holds \`$version/\` (the
-installed Qt with its \`.velm-qt-ready\` marker) and \`mingw-w64-x86_64.cmake\`
-(the toolchain file its CMake files name); \`$name.sha256\` checks it. Name this
-folder in \`VELM_WINDOWS_QT_ARCHIVE\` to skip the hour of building it; it is
-used only where the chroot's own Qt (moc, uic, rcc) is $version.
-README
+printf '%s\n' "Qt $version for Windows x86-64 (MinGW-w64), cross-built from Debian 13's qt6-base $package by" \
+    "scripts/windows-check.sh; name this folder in VELM_WINDOWS_QT_ARCHIVE (README, \"Qt for Windows\")." >"$output/README.md"
 velm_log "wrote $output/$name ($(du -h "$output/$name" | cut -f1)), $name.sha256 and README.md"

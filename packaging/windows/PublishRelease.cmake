@@ -5,6 +5,9 @@
 # installer by its SHA-256, and each signing key signs "<N>\n<address>"
 # (Ed25519, base64), as the update check verifies it: one signature as a
 # string, several as a list.
+# The installer is checked as the programs are (CheckPrograms.cmake) first.
+execute_process(COMMAND "${CMAKE_COMMAND}" "-DPROGRAMS=${CPACK_PACKAGE_FILES}"
+    -P "${CMAKE_CURRENT_LIST_DIR}/CheckPrograms.cmake" COMMAND_ERROR_IS_FATAL ANY)
 set(folder "${CPACK_VELM_RELEASE_FOLDER}")
 file(REMOVE_RECURSE "${folder}")
 file(COPY ${CPACK_PACKAGE_FILES} DESTINATION "${folder}")

@@ -17,17 +17,15 @@ string(TIMESTAMP VELM_EPOCH "%s" UTC)
 
 # Shipped beside the programs, and found there by the tests under Wine.
 set(VELM_MINGW_RUNTIME "")
-if(MINGW)
-    foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
-        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-            OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
-        if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
-            message(FATAL_ERROR "${dll} not found beside ${CMAKE_CXX_COMPILER}")
-        endif()
-        file(REAL_PATH "${path}" path)
-        list(APPEND VELM_MINGW_RUNTIME "${path}")
-    endforeach()
-endif()
+foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+        OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+        message(FATAL_ERROR "${dll} not found beside ${CMAKE_CXX_COMPILER}")
+    endif()
+    file(REAL_PATH "${path}" path)
+    list(APPEND VELM_MINGW_RUNTIME "${path}")
+endforeach()
 
 if(VELM_RELEASE)
     include(${CMAKE_CURRENT_LIST_DIR}/Release.cmake)

@@ -3,17 +3,29 @@
 # chroot, made once with debootstrap and reused, with folders of this
 # machine mounted inside while a command runs.
 #
-# VELM_TRIXIE_ROOT    where the chroot lives (default /var/tmp/velm-trixie)
+# VELM_TRIXIE_ROOT    where the chroot lives (default /var/cache/velm/trixie),
+#                     in a folder of root's that only root may enter
 # VELM_TRIXIE_MIRROR  the Debian mirror (default: the one this machine's apt uses)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+velm_chroot_suite=trixie
 
 velm_chroot_dir() {
-    local dir="${VELM_TRIXIE_ROOT:-/var/tmp/velm-trixie}"
+    local dir="${VELM_TRIXIE_ROOT:-/var/cache/velm/trixie}"
     printf '%s\n' "${dir%/}"
 }
 
-velm_chroot_suite() {
-    echo trixie
+# velm_private <folder>: ends the command unless the folder is an absolute
+# path, it (if it is there) and the folder holding it belong to root, and
+# only root may enter the latter (made so when missing): whoever else made or
+# entered them could plant what the release runs and signs.
+velm_private() {
+    [ "${1#/}" = "$1" ] || [ -e "${1%/*}" ] || install -d -m 0700 "${1%/*}"
+    case "$1=$(stat -c %u:%a "${1%/*}" 2>/dev/null)$(stat -c :%u "$1" 2>/dev/null)" in
+        /?*=0:[1-7]00 | /?*=0:[1-7]00:0) ;;
+        *) velm_log "refused: $1 must be an absolute path, and it and the folder that holds it belong to root," \
+            "which alone may enter that folder (mode 0700); found: $(stat -c '%n (owner %U, mode %a)' "${1%/*}" "$1" \
+            2>/dev/null | xargs)"; exit 2 ;;
+    esac
 }
 
 # velm_chroot_mirror: VELM_TRIXIE_MIRROR, or the main archive of this
@@ -66,33 +78,24 @@ velm_chroot_bind() {
 # inside need; everything is unmounted when the command exits (callers with
 # a trap of their own call velm_chroot_unmount from it).
 velm_chroot_enter() {
-    local dir suite mirror root
+    local dir suite=$velm_chroot_suite mirror root
     dir="$(velm_chroot_dir)"
-    suite="$(velm_chroot_suite)"
     root="$(velm_root)"
     velm_require_root "debootstrap, chroot and mount need it"
-    case "$dir" in
-        /?*) ;;
-        *) velm_log "VELM_TRIXIE_ROOT must be an absolute path other than /, got '$dir'"; exit 2 ;;
-    esac
     case "$dir/" in
         "$root"/*) velm_log "VELM_TRIXIE_ROOT must lie outside the source tree"; exit 2 ;;
     esac
-    if ! mirror="$(velm_chroot_mirror)"; then
-        velm_log "found no Debian mirror in this machine's apt sources; set VELM_TRIXIE_MIRROR"
-        exit 2
-    fi
+    velm_private "$dir"
+    mirror="$(velm_chroot_mirror)" \
+        || { velm_log "found no Debian mirror in this machine's apt sources; set VELM_TRIXIE_MIRROR"; exit 2; }
     velm_log "Debian mirror: $mirror"
     velm_install host
 
     trap velm_chroot_unmount EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
-    if awk -v prefix="$dir/" '{ gsub(/\\040/, " ", $2) } index($2 "/", prefix) == 1 { found = 1 } END { exit !found }' \
-        /proc/self/mounts; then
-        velm_log "something is still mounted below $dir (another run?)"
-        exit 2
-    fi
+    ! awk -v prefix="$dir/" '{ gsub(/\\040/, " ", $2) } index($2 "/", prefix) == 1 { found = 1 } END { exit !found }' \
+        /proc/self/mounts || { velm_log "something is still mounted below $dir (another run?)"; exit 2; }
 
     if [ ! -f "$dir/.velm-chroot-ready" ]; then
         if [ -d "$dir/debootstrap" ]; then
@@ -126,9 +129,6 @@ velm_chroot_package_version() {
     local version
     # shellcheck disable=SC2016 # a format of dpkg-query's
     version="$(velm_in_chroot dpkg-query -W -f='${Version}' "$1")"
-    if [ "${2:-}" != --debian ]; then
-        version="${version#*:}"
-        version="${version%%[-+~]*}"
-    fi
+    [ "${2:-}" = --debian ] || { version="${version#*:}"; version="${version%%[-+~]*}"; }
     printf '%s\n' "$version"
 }

@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Sourced by the commands in scripts/ and by .ci/run: the checkout,
-# logging, root, Debian packages, bounded waits, the build presets and the
-# steps of a command with their summary. Functions only; each answers on
+# logging, root, Debian packages and the steps of a command with their
+# summary. Functions only; each answers on
 # stdout or with its exit status.
 
 # velm_root: the checkout's top folder.
@@ -15,9 +15,7 @@ velm_log() {
 
 # velm_require_root <why>: ends the command unless it runs as root.
 velm_require_root() {
-    [ "$(id -u)" -eq 0 ] && return 0
-    velm_log "$(basename "$0") must run as root: $1"
-    exit 2
+    [ "$(id -u)" -eq 0 ] || { velm_log "$(basename "$0") must run as root: $1"; exit 2; }
 }
 
 # velm_packages <list>...: the Debian packages of lib/packages/<list>.txt.
@@ -34,10 +32,7 @@ velm_packages() {
 velm_install() {
     local run=() missing=() package
     [ "$(id -u)" -eq 0 ] || run=(sudo)
-    if [ "${1:-}" = --in ]; then
-        run=("$2")
-        shift 2
-    fi
+    [ "${1:-}" != --in ] || { run=("$2"); shift 2; }
     for package in $(velm_packages "$@"); do
         # shellcheck disable=SC2016 # a format of dpkg-query's
         "${run[@]}" dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$' \
@@ -47,32 +42,6 @@ velm_install() {
     velm_log "installing: ${missing[*]}"
     "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
     "${run[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
-
-# velm_wait <seconds> <command>...: true as soon as the command succeeds,
-# asked five times a second, its output dropped; false once the time is up.
-velm_wait() {
-    local tries=$(($1 * 5))
-    shift
-    while ! "$@" >/dev/null 2>&1; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.2
-    done
-}
-
-# velm_build [--in <command>] <preset> [cmake arguments...]: configures
-# and builds a preset of CMakePresets.json, here or through <command>, such
-# as velm_in_windows_chroot.
-velm_build() {
-    local run=(env -C "$(velm_root)")
-    if [ "$1" = --in ]; then
-        run=("$2")
-        shift 2
-    fi
-    local preset=$1
-    shift
-    "${run[@]}" cmake --preset "$preset" "$@" && "${run[@]}" cmake --build --preset "$preset"
 }
 
 # velm_step <name> <command>...: runs one step of a command, saying how it

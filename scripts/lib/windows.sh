@@ -3,8 +3,9 @@
 # common.sh: the chroot set up for cross-building, with the checkout at
 # /velm/src (read-only, but for its build-windows/) and the Windows Qt.
 #
-# VELM_WINDOWS_QT_CACHE    where the Windows Qt is kept between runs
-#                          (default /var/tmp/velm-windows-qt)
+# VELM_WINDOWS_QT_CACHE    where the Windows Qt is kept between runs (default
+#                          /var/cache/velm/windows-qt), in a folder of root's
+#                          that only root may enter
 # VELM_WINDOWS_QT_ARCHIVE  an archive made by scripts/windows-qt-archive.sh,
 #                          or a folder holding one per version, used when the
 #                          cache has no Qt of the chroot's version
@@ -16,7 +17,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/chroot.sh"
 
 velm_windows_qt_cache() {
-    local cache="${VELM_WINDOWS_QT_CACHE:-/var/tmp/velm-windows-qt}"
+    local cache="${VELM_WINDOWS_QT_CACHE:-/var/cache/velm/windows-qt}"
     printf '%s\n' "${cache%/}"
 }
 
@@ -32,24 +33,22 @@ velm_in_windows_chroot() {
         /usr/bin/env -C /velm/src "$@"
 }
 
-# velm_windows_enter: the chroot with what cross-building, packaging and
-# the checks under Wine need, and the checkout, its build-windows/ and the
-# Qt cache mounted inside.
+# velm_windows_enter [<source>]: the chroot with what cross-building,
+# packaging and the checks under Wine need, and the source (the checkout,
+# unless another tree is named), the checkout's build-windows/ and the Qt
+# cache mounted inside.
 velm_windows_enter() {
     local root cache
     root="$(velm_root)"
     cache="$(velm_windows_qt_cache)"
-    case "$cache" in
-        /?*) ;;
-        *) velm_log "VELM_WINDOWS_QT_CACHE must be an absolute path, got '$cache'"; exit 2 ;;
-    esac
     velm_chroot_enter
+    velm_private "$cache"
     velm_install --in velm_in_chroot build windows
     # The lifecycle runs the installer in a Russian session, as on an operator's PC.
     velm_in_chroot locale -a | grep -qx ru_RU.utf8 || velm_in_chroot localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
     velm_log "host Qt in the chroot: $(velm_chroot_package_version qt6-base-dev --debian)"
     mkdir -p "$cache" "$root/build-windows"
-    velm_chroot_bind "$root" /velm/src ro
+    velm_chroot_bind "${1:-$root}" /velm/src ro
     velm_chroot_bind "$root/build-windows" /velm/src/build-windows
     velm_chroot_bind "$cache" /velm/qt
 }
@@ -61,21 +60,16 @@ velm_windows_qt() {
     local cache version archive="${VELM_WINDOWS_QT_ARCHIVE:-}" started=$SECONDS
     cache="$(velm_windows_qt_cache)"
     version="$(velm_chroot_package_version qt6-base-dev)"
-    if [ -f "$cache/$version/.velm-qt-ready" ]; then
-        velm_log "reusing Qt $version for Windows in $cache/$version"
-        return 0
-    fi
+    [ ! -f "$cache/$version/.velm-qt-ready" ] || { velm_log "reusing Qt $version for Windows in $cache/$version"; return 0; }
     if [ -n "$archive" ]; then
         [ ! -d "$archive" ] || archive="${archive%/}/$(velm_windows_qt_archive_name "$version")"
-        velm_windows_qt_unpack "$archive" "$cache" "$version" && return 0
-        velm_log "without VELM_WINDOWS_QT_ARCHIVE, Qt $version is built from source (about an hour);" \
-            "scripts/windows-qt-archive.sh then writes an archive of it"
-        exit 2
+        velm_windows_qt_unpack "$archive" "$cache" "$version"
+        return 0
     fi
     velm_log "building Qt $version for Windows into $cache/$version (once; takes long)"
     velm_in_chroot cmake -DCACHE=/velm/qt -DPREFIX="/velm/qt/$version" \
         -DPACKAGE_VERSION="$(velm_chroot_package_version qt6-base-dev --debian)" \
-        -DMIRROR="$(velm_chroot_mirror)" -DSUITE="$(velm_chroot_suite)" \
+        -DMIRROR="$(velm_chroot_mirror)" -DSUITE="$velm_chroot_suite" \
         -DTOOLCHAIN=/velm/src/cmake/toolchains/mingw-w64-x86_64.cmake -P /velm/src/packaging/windows/BuildQt.cmake
     echo "built from Debian's qt6-base $(velm_chroot_package_version qt6-base-dev --debian)" \
         >"$cache/$version/.velm-qt-origin"
@@ -97,33 +91,33 @@ velm_windows_qt_tree_version() {
 }
 
 # velm_windows_qt_unpack <archive> <cache> <version>: checks the archive
-# against the .sha256 beside it and that it holds a finished Qt of the
-# chroot's own version (the chroot's moc, uic and rcc must match the
-# libraries), then unpacks it into the cache. A failure, said in a line,
-# leaves the cache as it was.
+# against the digest that the .sha256 beside it gives for its name, and
+# that it holds a finished Qt of the chroot's own version (the chroot's
+# moc, uic and rcc must match the libraries), then unpacks it into the
+# cache. A failure, said in a line, ends the command and leaves the cache
+# as it was.
 velm_windows_qt_unpack() {
-    local archive=$1 cache=$2 version=$3 staging found
+    local archive=$1 cache=$2 version=$3 staging found digest
     velm_log "checking the SHA-256 of $archive"
-    if [ ! -f "$archive.sha256" ] || ! (cd "$(dirname "$archive")" && sha256sum --check --status "$(basename "$archive").sha256"); then
-        velm_log "VELM_WINDOWS_QT_ARCHIVE names no archive that its .sha256 beside it describes: $archive"
-        return 1
+    digest="$(awk -v name="$(basename "$archive")" '$2 == name || $2 == "*" name { print $1 }' "$archive.sha256" \
+        2>/dev/null || true)"
+    if [ -z "$digest" ] || [ "$(sha256sum <"$archive" | cut -d' ' -f1)" != "$digest" ]; then
+        velm_log "VELM_WINDOWS_QT_ARCHIVE names no archive whose SHA-256 the .sha256 beside it gives: $archive" \
+            "(without it, Qt $version is built from source, about an hour)"
+        exit 2
     fi
+    # What an unpack that failed or was killed left.
+    rm -rf "$cache"/.unpack.*
     staging="$(mktemp -d "$cache/.unpack.XXXXXX")"
-    if ! tar -xJf "$archive" -C "$staging"; then
-        velm_log "unpacking $archive failed; the cache is left as it was"
-        rm -rf "$staging"
-        return 1
-    fi
-    printf 'archive %s, SHA-256 %s\n' "$(basename "$archive")" "$(cut -d' ' -f1 "$archive.sha256")" \
-        >"$staging/$version/.velm-qt-origin"
+    tar -xJf "$archive" -C "$staging" || { velm_log "unpacking $archive failed; the cache is left as it was"; exit 2; }
     found="$(velm_windows_qt_tree_version "$staging/$version")"
     if [ ! -f "$staging/$version/.velm-qt-ready" ] || [ "$found" != "$version" ] \
         || [ ! -f "$staging/mingw-w64-x86_64.cmake" ]; then
         velm_log "the Qt archive holds no finished Qt $version, the chroot's version, whose moc must match the" \
             "libraries; it holds: $(find "$staging" -mindepth 1 -maxdepth 1 -printf '%f ')${found:+(Qt $found)}"
-        rm -rf "$staging"
-        return 1
+        exit 2
     fi
+    echo "archive $(basename "$archive"), SHA-256 $digest" >"$staging/$version/.velm-qt-origin"
     # An unfinished build of this version gives way to the archive's.
     rm -rf "${cache:?}/$version" "$cache/source" "$cache/build"
     mv "$staging/$version" "$cache/$version"
