@@ -68,11 +68,8 @@ http {
 CONF
 nginx -e "$conf/error.log" -p "$conf" -c "$conf/nginx.conf" &
 nginx_pid=$!
-for _ in $(seq 1 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/small.bin" && break
-    sleep 0.1
-done
-curl -s -f -o /dev/null "http://127.0.0.1:$port/small.bin" || { velm_log "nginx did not start"; cat "$conf/error.log" >&2; exit 1; }
+curl -s -f -o /dev/null --retry 20 --retry-connrefused --retry-delay 1 "http://127.0.0.1:$port/small.bin" \
+    || { velm_log "nginx did not start"; cat "$conf/error.log" >&2; exit 1; }
 
 # run <name> <file> <target folder> <then>: one download; prints "MiB/s peak-RSS-MiB".
 # <then>: no; sync (curl's file synced to disk after); sha256 (our address

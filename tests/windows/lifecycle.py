@@ -46,7 +46,6 @@ UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 APPDATA = os.path.join(PREFIX, "drive_c", "users", pwd.getpwuid(os.getuid()).pw_name, "AppData")
 LINK = "Roaming/Microsoft/Windows/Start Menu/Programs/OperatorVelm.lnk"
 SHORTCUT = os.path.join(APPDATA, LINK)
-TRUSTED_CA = "/usr/local/share/ca-certificates/velm-lifecycle.crt"
 CERTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "certs")
 REQUESTS = []
 LOG = subprocess.DEVNULL  # Wine's own output, in wine.log once the run starts
@@ -210,29 +209,6 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
     def log_request(self, code="-", size="-"):
         REQUESTS.append("%s %s" % (self.requestline, getattr(code, "value", code)))
-
-
-def trust():
-    # The fixture lifecycle-ca: the system, and so Wine, trusts the test
-    # suite's CA (tests/support/certs/, its private key thrown away) while the
-    # scenarios run; cleanup() ends that.
-    shutil.copy(os.path.join(CERTS, "ca.pem"), TRUSTED_CA)
-    subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
-
-
-def cleanup():
-    # The fixture's end, also after a scenario that failed or timed out: the
-    # CA is no longer trusted, the small drive is unmounted and the ordinary
-    # user's Wine ends.
-    if os.path.exists(TRUSTED_CA):
-        os.remove(TRUSTED_CA)
-    subprocess.run(["update-ca-certificates"], check=True, capture_output=True)
-    if os.path.ismount(SMALL_DRIVE):
-        run(["umount", "-l", SMALL_DRIVE])
-    prefix = os.path.join(OUT, "lifecycle", "read_only_files_are_replaced", "wine-velm-operator")
-    if os.path.isdir(prefix):
-        user = pwd.getpwuid(os.stat(prefix).st_uid)
-        run(["wineserver", "-k"], timeout=30, user=user, WINEPREFIX=prefix, HOME=user.pw_dir)
 
 
 def serve():
@@ -588,7 +564,7 @@ def full_disk_changes_nothing():
     # Room for the folder and its installer, not for a second copy.
     size = sum(os.path.getsize(os.path.join(root, name)) for root, _, names in os.walk(unpacked(1))
                for name in names) + os.path.getsize(os.path.join(RELEASES, "2", SETUP2)) + (4 << 20)
-    # Unmounted by the fixture's end (cleanup), even after a run that timed out.
+    # Unmounted by the fixture's end, lifecycle-cleanup, even after a run that timed out.
     check(run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "velm-small", mount]) == 0, "no small tmpfs")
     if os.path.lexists(drive):
         os.remove(drive)
@@ -812,10 +788,10 @@ def a_new_key_alone_is_trusted_by_release_2_only():
 
 
 def releases_are_reproducible_and_signed():
-    """Release 2 rebuilt from two fresh clones is the same bytes; release 1
-    (another commit) differs from it only where the code did; release 2's
-    Authenticode signatures verify, and without them its programs are the
-    rebuilt, unsigned ones."""
+    # Release 2 rebuilt from two fresh clones is the same bytes; release 1
+    # (another commit) differs from it only where the code did; release 2's
+    # Authenticode signatures verify, and without them its programs are the
+    # rebuilt, unsigned ones.
     rebuilt = [os.path.join(OUT, "rebuild", clone, "build-windows", "release", "2") for clone in "ab"]
     names = sorted(os.listdir(rebuilt[0]))
     check(names == ["OperatorVelm-2-setup.exe", "OperatorVelm-2.zip", "Version.json", "build-info.txt"],
@@ -872,8 +848,6 @@ def releases_are_reproducible_and_signed():
 
 def main():
     global LOG, PORT
-    if SCENARIO in ("trust", "cleanup"):
-        return globals()[SCENARIO]()
     shutil.rmtree(RUN, ignore_errors=True)
     os.makedirs(RUN)
     LOG = open(os.path.join(RUN, "wine.log"), "w")
