@@ -21,10 +21,8 @@ velm_chroot_enter
 velm_install --in velm_in_chroot newcomer
 qt_version="$(velm_in_chroot apt-cache policy qt6-base-dev | awk '/Candidate:/ { print $2 }')"
 qt_version="${qt_version#*:}"
-case "$qt_version" in
-    6.8 | 6.8.*) velm_log "Qt in $velm_chroot_suite: $qt_version" ;;
-    *) velm_log "expected Qt 6.8.x in $velm_chroot_suite, found '$qt_version'"; exit 2 ;;
-esac
+[[ "$qt_version" == 6.8* ]] || { velm_log "expected Qt 6.8.x in $velm_chroot_suite, found '$qt_version'"; exit 2; }
+velm_log "Qt in $velm_chroot_suite: $qt_version"
 
 clone=/velm/clone
 velm_chroot_bind "$root" /velm/repository ro

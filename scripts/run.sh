@@ -31,14 +31,10 @@ if [ "${1:-}" = --screenshot ]; then
     exit $status
 fi
 
-if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-    velm_install build
-    (cmake --preset linux && cmake --build --preset linux)
-    cd "$bin"
-    exec ./OperatorVelm
-fi
-velm_install build headless
+display="${DISPLAY:-}${WAYLAND_DISPLAY:-}"
+if [ -n "$display" ]; then velm_install build; else velm_install build headless; fi
 (cmake --preset linux && cmake --build --preset linux)
+[ -z "$display" ] || { cd "$bin" && exec ./OperatorVelm; }
 rm -f "$screenshot"
 xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" "$0" --screenshot
 echo "Screenshot of the main window: $screenshot"
