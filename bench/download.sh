@@ -21,10 +21,7 @@ shm=$(mktemp -d /dev/shm/velm-download-bench.XXXXXX)
 disk=$(mktemp -d "${VELM_BENCH_DISK_DIR:-$build}/velm-download-bench.XXXXXX")
 nginx_pid=""
 cleanup() {
-    if [ -n "$nginx_pid" ]; then
-        kill "$nginx_pid" 2>/dev/null || true
-        wait "$nginx_pid" 2>/dev/null || true
-    fi
+    [ -z "$nginx_pid" ] || { kill "$nginx_pid" && wait "$nginx_pid"; } 2>/dev/null || true
     rm -rf "$shm" "$disk"
 }
 trap cleanup EXIT
