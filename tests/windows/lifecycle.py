@@ -87,6 +87,13 @@ def run(command, cwd=None, timeout=300, user=None, **env):
         return 124
 
 
+def end_wine(user=None, **env):
+    # Ends every program of the prefix. -k only asks the server to go: a
+    # program started while it still goes meets it dying, and never starts.
+    run(["wineserver", "-k"], timeout=30, user=user, **env)
+    run(["wineserver", "-w"], timeout=60, user=user, **env)
+
+
 def start(command, cwd, log=None, **env):
     return subprocess.Popen(command, cwd=cwd, env=dict(os.environ, **env), stdout=log or LOG, stderr=log or LOG)
 
@@ -327,7 +334,7 @@ def start_operatorvelm(which, folder, log=None, asking=False, **env):
     asked, logged = requests(MANIFEST), len(folder.log())
     program = start(["wine", "OperatorVelm.exe"], folder.path, log, **env)
     window = new_window("^OperatorVelm$", 60)
-    check(window, which + " OperatorVelm.exe showed no window")
+    check(window, "%s OperatorVelm.exe showed no window (exit code %s); Wine's output ends:\n%s" % (which, program.poll(), pathlib.Path((log or LOG).name).read_text(errors="replace")[-800:]))
     if asking:
         check(wait(30, lambda: requests(MANIFEST) > asked), which + " did not ask for Version.json")
         check(folder.logs(OUTCOME, logged), which + " logged no outcome of its check: %s" % folder.log()[logged:])
@@ -488,11 +495,8 @@ def forgeries_are_refused():
     folder.install()
     with open(os.path.join(SERVED, "Version.json")) as manifest:
         signed = json.load(manifest)
-    with open(os.path.join(SERVED, SETUP2), "r+b") as setup:  # one byte changed, under the same manifest
-        setup.seek(-1, os.SEEK_END)
-        last = setup.read(1)[0]
-        setup.seek(-1, os.SEEK_END)
-        setup.write(bytes([last ^ 0xFF]))
+    forged = pathlib.Path(SERVED, SETUP2)  # one byte changed, under the same manifest
+    forged.write_bytes((data := forged.read_bytes())[:-1] + bytes([data[-1] ^ 0xFF]))
     velm, window = start_operatorvelm("release 1's", folder, asking=True)
     click_update(window)
     error = new_window("^Download Error$", 90)
@@ -541,7 +545,7 @@ def killed_update_leaves_every_file_whole():
         inodes = {name: os.stat(folder / name).st_ino for name in files}
         installer = start(["wine", "cmd", "/c", SETUP2 + " /S"], folder.tmp)
         busy = wait(120, lambda: reached() or installer.poll() is not None, pause=0.01)
-        run(["wineserver", "-k"], timeout=30)
+        end_wine()
         check(busy and ended(installer, 30), "the installer did not reach %s within 120 s, or lived on" % point)
         seen.add(digest(folder / "uninstall.exe"))
         new = whole(folder, files, "killed after " + point)
@@ -655,7 +659,7 @@ def read_only_files_are_replaced():
     code = folder.cmd("uninstall.exe /S _?=" + folder.windows)
     left = [each for each in marked if os.path.exists(folder / each)]
     check(code == 0 and not left, "the uninstaller exited with %d and left %s" % (code, left))
-    run(["wineserver", "-k"], user=user, **env)
+    end_wine(user, **env)
     step("18. as %s, with %s read-only, the silent update exited with 0 with release 2 whole, and the uninstaller removed them; a file of root's, which %s may not write, stopped the update with 2 and changed nothing" % (name, ", ".join(marked), name))
 
 
@@ -852,7 +856,7 @@ def main():
     os.makedirs(RUN)
     LOG = open(os.path.join(RUN, "wine.log"), "w")
     check(os.environ.get("DISPLAY"), "no X display: run the tests under xvfb-run")
-    run(["wineserver", "-k"], timeout=30)
+    end_wine()
     PORT = serve()
     globals()[SCENARIO]()
 
