@@ -115,17 +115,16 @@ QString logText(const QString &message)
 bool appendLogLine(const QString &path, const QString &line)
 {
     constexpr qint64 sizeLimit = qint64(1) << 20;
-    if (QFileInfo(path).size() > sizeLimit) {
-        // Only the lock's holder rotates, after looking at the size again: a
-        // second writer would drop the first one's fresh .1.log. A holder
-        // that died leaves a stale lock, which tryLock clears. Lines need
-        // no lock: each lands at the end of whichever file it opened.
-        QLockFile lock(path + u".lock"_s);
-        if (lock.tryLock(1000) && QFileInfo(path).size() > sizeLimit) {
-            const QString older = path.chopped(4) + u".1.log"_s;
-            QFile::remove(older);
-            QFile::rename(path, older);
-        }
+    // One writer at a time, rotation and line alike: a second writer's
+    // rotation would drop the first one's fresh .1.log, and not every
+    // system puts two appends one after the other (Wine looks up the end,
+    // then writes there). A holder that died leaves a stale lock, which
+    // tryLock clears; one that hangs costs the rotation, not the line.
+    QLockFile lock(path + u".lock"_s);
+    if (lock.tryLock(1000) && QFileInfo(path).size() > sizeLimit) {
+        const QString older = path.chopped(4) + u".1.log"_s;
+        QFile::remove(older);
+        QFile::rename(path, older);
     }
     return appendBytes(path, (line + u'\n').toUtf8());
 }
