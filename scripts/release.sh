@@ -34,7 +34,7 @@ if [ -e "$root/.git" ]; then
     epoch="${commit#* }" commit="${commit%% *}"
     changed="$(git -C "$root" status --porcelain --untracked-files=no)"
     if [ "${VELM_RELEASE_WORKTREE:-}" = 1 ]; then
-        note="the working tree, untracked files included${changed:+; it differs from the commit in: ${changed//$'\n'/,}}"
+        note="the working tree, untracked files included${changed:+, which differs from the commit in: ${changed//$'\n'/,}}"
     elif [ -n "$changed" ]; then
         velm_log "release refused: these tracked files differ from the commit $commit; commit or undo them:"
         printf '%s\n' "$changed" >&2
