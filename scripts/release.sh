@@ -75,7 +75,7 @@ velm_in_windows_chroot VELM_RELEASE_NUMBER="${VELM_RELEASE_NUMBER:-}" VELM_UPDAT
     VELM_RELEASE_URL="${VELM_RELEASE_URL:-}" VELM_RELEASE_DIR="/velm/src${release_dir#"$root"}" \
     VELM_SIGNING_KEY="$(IFS=,; echo "${keys[*]}")" VELM_UPDATE_KEY="${VELM_UPDATE_KEY:-}" \
     VELM_UNSIGNED="${VELM_UNSIGNED:-}" VELM_AUTHENTICODE_PKCS11_MODULE="${VELM_AUTHENTICODE_PKCS11_MODULE:-}" \
-    VELM_AUTHENTICODE_CERT="$(velm_secret "${VELM_AUTHENTICODE_CERT:-}" "authenticode-${VELM_AUTHENTICODE_CERT##*/}")" \
+    VELM_AUTHENTICODE_CERT="$(velm_secret "${VELM_AUTHENTICODE_CERT:-}" "authenticode-${VELM_AUTHENTICODE_CERT:+${VELM_AUTHENTICODE_CERT##*/}}")" \
     VELM_AUTHENTICODE_KEY="$(velm_secret "${VELM_AUTHENTICODE_KEY:-}" authenticode-key)" \
     VELM_AUTHENTICODE_PIN_FILE="$(velm_secret "${VELM_AUTHENTICODE_PIN_FILE:-}" authenticode-pin)" \
     VELM_AUTHENTICODE_CA="$(velm_secret "${VELM_AUTHENTICODE_CA:-}" authenticode-ca.pem)" \
