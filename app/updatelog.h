@@ -32,9 +32,10 @@ QString logText(const QString &message);
 
 // Appends one line to the log at path in UTF-8, moving a log past 1 MiB to
 // <name>.1.log (replacing an older one) first. Safe with other processes
-// appending and rotating at once: both happen under the lock <path>.lock,
-// which Updater takes too, and every line goes to the end of the file as
-// it is then (Windows: FILE_APPEND_DATA, as the installer appends).
+// appending and rotating at once: rotation happens under the lock
+// <path>.lock, which Updater takes too (on Windows every line does), and
+// every line goes to the end of the file as it is then (Windows:
+// FILE_APPEND_DATA, as the installer appends).
 // Without the lock within a second the line is appended all the same,
 // unrotated. True once the file has taken the whole line; a log that
 // cannot be written costs nothing else.

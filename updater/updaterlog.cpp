@@ -30,6 +30,11 @@ bool redrawsTheLine(char16_t c)
 }
 
 #ifdef Q_OS_WIN
+// Windows puts appends one after the other, but Wine looks up the end and
+// then writes there, so that two lines can land on one place: each line
+// waits for the lock.
+constexpr bool everyLineTakesTheLock = true;
+
 // Append-only access, as the installer appends: each write lands at the end
 // of the file as it is at that moment, whoever else appends.
 bool appendBytes(const QString &path, const QByteArray &bytes)
@@ -46,6 +51,9 @@ bool appendBytes(const QString &path, const QByteArray &bytes)
     return ::CloseHandle(file) && wrote;
 }
 #else
+// The lock file costs a disk sync here; only a rotation needs it.
+constexpr bool everyLineTakesTheLock = false;
+
 // O_APPEND and one unbuffered write: the system puts the line at the end,
 // whoever else appends.
 bool appendBytes(const QString &path, const QByteArray &bytes)
@@ -113,13 +121,13 @@ QString logText(const QString &message)
 bool appendLogLine(const QString &path, const QString &line)
 {
     constexpr qint64 sizeLimit = qint64(1) << 20;
-    // One writer at a time, rotation and line alike: a second writer's
-    // rotation would drop the first one's fresh .1.log, and not every
-    // system puts two appends one after the other (Wine looks up the end,
-    // then writes there). A holder that died leaves a stale lock, which
-    // tryLock clears; one that hangs costs the rotation, not the line.
+    // Only the lock's holder rotates, after looking at the size again: a
+    // second writer would drop the first one's fresh .1.log. A holder that
+    // died leaves a stale lock, which tryLock clears; one that hangs costs
+    // the rotation, not the line.
+    const bool due = QFileInfo(path).size() > sizeLimit;
     QLockFile lock(path + u".lock"_s);
-    if (lock.tryLock(1000) && QFileInfo(path).size() > sizeLimit) {
+    if ((due || everyLineTakesTheLock) && lock.tryLock(1000) && QFileInfo(path).size() > sizeLimit) {
         const QString older = path.chopped(4) + u".1.log"_s;
         QFile::remove(older);
         QFile::rename(path, older);
