@@ -127,9 +127,9 @@ bool appendLogLine(const QString &path, const QString &line)
     // second writer would drop the first one's fresh .1.log. A holder that
     // died leaves a stale lock, which tryLock clears; one that hangs costs
     // the rotation, not the line.
-    const bool due = QFileInfo(path).size() > sizeLimit;
     QLockFile lock(path + u".lock"_s);
-    if ((due || everyLineTakesTheLock) && lock.tryLock(1000) && QFileInfo(path).size() > sizeLimit) {
+    if ((everyLineTakesTheLock || QFileInfo(path).size() > sizeLimit) && lock.tryLock(1000)
+        && QFileInfo(path).size() > sizeLimit) {
         const QString older = path.chopped(4) + u".1.log"_s;
         QFile::remove(older);
         QFile::rename(path, older);
